@@ -1,0 +1,67 @@
+// The dump plan: what a dump payload decodes into. Nodes are const after construction;
+// every PyObject* here is borrowed from the owning plan's Arena.
+#pragma once
+#include "module/python.hpp"
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+namespace corvane::dump {
+
+// Payload tag values.
+enum class Kind : uint8_t {
+    Passthrough = 0,
+    Text = 1,
+    Int = 2,
+    Float = 3,
+    Nested = 4,
+    ListOf = 5,
+    Stringify = 6,
+    DateFormat = 7,
+    EnumMember = 8,
+    CallField = 9,
+    DictCopy = 10,
+    Constant = 11,
+    CallFieldAlt = 12,
+    DictOf = 13,
+    TupleOf = 14,
+    NestedKey = 15,
+    StringifyAlt = 16,
+};
+
+struct Serializer;
+
+struct Element {
+    Kind kind = Kind::Passthrough;
+    bool as_text = false;    // Int, Float
+    bool many = false;       // Nested, NestedKey
+    bool use_value = false;  // EnumMember
+    PyObject* formatter = nullptr;  // DateFormat (null: use strftime)
+    PyObject* format = nullptr;     // DateFormat
+    PyObject* function = nullptr;   // CallField, CallFieldAlt
+    PyObject* value = nullptr;      // Constant
+    PyObject* key = nullptr;        // NestedKey
+    std::unique_ptr<Serializer> serializer;    // Nested, NestedKey
+    std::unique_ptr<Element> child;            // ListOf, EnumMember
+    std::unique_ptr<Element> key_element;      // DictOf (null: keys unchanged)
+    std::unique_ptr<Element> value_element;    // DictOf (null: values unchanged)
+    std::vector<Element> items;                // TupleOf
+};
+
+struct FieldSpec {
+    bool delegate = false;
+    PyObject* out_key = nullptr;
+    PyObject* attribute = nullptr;
+    std::vector<PyObject*> path;      // Direct with a dotted attribute; empty otherwise
+    PyObject* default_value = nullptr;  // Direct; the missing sentinel means none
+    PyObject* field = nullptr;          // Delegate: host field with .serialize
+    Element element;                    // Direct
+};
+
+struct Serializer {
+    PyObject* serialize_arg = nullptr;
+    std::vector<FieldSpec> fields;
+};
+
+}  // namespace corvane::dump

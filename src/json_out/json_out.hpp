@@ -1,0 +1,10 @@
+#pragma once
+#include "dump/plan.hpp"
+#include "module/ctx.hpp"
+
+namespace corvane::json_out {
+
+// DumpSerializer.run_json: a new str, or nullptr with an exception set.
+PyObject* run_json(const dump::Serializer& s, const Ctx& ctx, PyObject* obj, bool many) noexcept;
+
+}  // namespace corvane::json_out

@@ -1,0 +1,27 @@
+// Entry points of the load engine, used by the module and by the fused JSON load.
+// Object results are new references, or nullptr with an exception set.
+#pragma once
+#include "load/partial.hpp"
+#include "load/plan.hpp"
+#include "module/ctx.hpp"
+
+namespace corvane {
+class Arena;
+}
+
+namespace corvane::load {
+
+std::unique_ptr<LoadSerializer> parse_load_serializer(PyObject* payload, Arena& arena) noexcept;
+
+PyObject* run(const LoadSerializer& s, const Ctx& ctx, PyObject* data, bool many, const Partial& partial) noexcept;
+PyObject* run_one(const LoadSerializer& s, const Ctx& ctx, PyObject* data, const Partial& partial) noexcept;
+PyObject* apply(const LoadElement& e, const Ctx& ctx, PyObject* value, const Partial& partial) noexcept;
+
+// 0 when every validator accepts `value`; -1 with AccelFallback set (or the
+// KeyboardInterrupt / SystemExit a check raised).
+int check_all(const std::vector<Validator>& validators, PyObject* value) noexcept;
+
+// Stores `value` under the field's attribute, through nested dicts for a dotted one.
+int set_load_value(PyObject* result, const LoadFieldSpec& f, PyObject* value) noexcept;
+
+}  // namespace corvane::load

@@ -1,0 +1,106 @@
+// The load plan: what a load payload decodes into. Nodes are const after construction;
+// every PyObject* here is borrowed from the owning plan's Arena.
+#pragma once
+#include "module/python.hpp"
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace corvane::load {
+
+// Payload tag values (numbered independently of the dump side).
+enum class Kind : uint8_t {
+    Passthrough = 0,
+    Text = 1,
+    Int = 2,
+    Float = 3,
+    Nested = 4,
+    ListOf = 5,
+    EnumMember = 6,
+    Uuid = 7,
+    InstanceOrCall = 8,
+    CallField = 9,
+    DictCopy = 10,
+    Constant = 11,
+    BoolSet = 12,
+    StrictInt = 13,
+    DictOf = 14,
+    TupleOf = 15,
+    NestedKey = 16,
+    CallFieldAlt1 = 17,
+    CallFieldAlt2 = 18,
+    CallFieldAlt3 = 19,
+};
+
+enum class ValidatorKind : uint8_t {
+    Bounds = 0,
+    SizeLimit = 1,
+    MemberOf = 2,
+    EqualTo = 3,
+    NotMemberOf = 4,
+    ItemsIn = 5,
+    CallbackCheck = 6,
+};
+
+struct Validator {
+    ValidatorKind kind = ValidatorKind::Bounds;
+    PyObject* lower = nullptr;  // Bounds (null: absent)
+    PyObject* upper = nullptr;  // Bounds (null: absent)
+    bool lower_inclusive = false;
+    bool upper_inclusive = false;
+    std::optional<int64_t> min_len, max_len, exact_len;  // SizeLimit
+    // MemberOf, ItemsIn: allowed; EqualTo: target; NotMemberOf: forbidden; CallbackCheck: function
+    PyObject* object = nullptr;
+};
+
+// Payload value 0 is Reject, 2 is Keep, every other value Ignore.
+enum class ExtraKeys : uint8_t { Reject, Ignore, Keep };
+
+struct LoadSerializer;
+
+struct LoadElement {
+    Kind kind = Kind::Passthrough;
+    bool allow_non_finite = false;  // Float
+    bool items_nullable = false;    // ListOf
+    bool use_value = false;         // EnumMember
+    bool many = false;              // NestedKey
+    PyObject* cls = nullptr;        // EnumMember, Uuid, InstanceOrCall
+    PyObject* converter = nullptr;  // InstanceOrCall
+    PyObject* function = nullptr;   // CallField, CallFieldAlt1..3
+    PyObject* value = nullptr;      // Constant
+    PyObject* true_values = nullptr;   // BoolSet
+    PyObject* false_values = nullptr;  // BoolSet
+    PyObject* key = nullptr;           // NestedKey
+    std::unique_ptr<LoadSerializer> serializer;  // Nested, NestedKey
+    std::unique_ptr<LoadElement> child;          // ListOf, EnumMember
+    std::unique_ptr<LoadElement> key_element;    // DictOf (null: keys unchanged)
+    std::unique_ptr<LoadElement> value_element;  // DictOf (null: values unchanged)
+    std::vector<Validator> key_validators;       // DictOf
+    std::vector<Validator> value_validators;     // DictOf
+    std::vector<LoadElement> items;              // TupleOf
+};
+
+struct LoadFieldSpec {
+    bool delegate = false;
+    PyObject* input_key = nullptr;
+    PyObject* attribute = nullptr;
+    std::vector<PyObject*> path;  // dotted attribute split once; empty otherwise
+    PyObject* name = nullptr;
+    PyObject* default_value = nullptr;  // Direct; the missing sentinel means none
+    bool required = false;              // Direct
+    bool nullable = false;              // Direct
+    LoadElement element;                // Direct
+    std::vector<Validator> validators;  // Direct
+    PyObject* field = nullptr;          // Delegate: host field with .deserialize
+};
+
+struct LoadSerializer {
+    bool many = false;
+    ExtraKeys extra_keys = ExtraKeys::Ignore;
+    PyObject* known_keys = nullptr;
+    std::vector<LoadFieldSpec> fields;
+};
+
+}  // namespace corvane::load
