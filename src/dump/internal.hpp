@@ -14,8 +14,9 @@ PyObject* run_one_in(const Serializer& s, const Ctx& ctx, PyObject* obj, bool re
 PyObject* apply_in(const Element& e, const Ctx& ctx, PyObject* value, bool reiterable_only) noexcept;
 
 PyObject* get_one(PyObject* obj, PyObject* key, PyObject* missing) noexcept;
-// hasattr(obj, "__getitem__"): 1, 0, or -1 with an error that is not an AttributeError.
-int has_getitem(PyObject* obj) noexcept;
+// Whether the lookup's `obj[key]` step must run: hasattr(obj, "__getitem__") where that
+// can change the outcome. 1, 0, or -1 with the probe's own error (not AttributeError).
+int wants_item(PyObject* obj) noexcept;
 
 PyObject* apply_dict_of(const Element& e, const Ctx& ctx, PyObject* value, bool reiterable_only) noexcept;
 PyObject* apply_tuple_of(const Element& e, const Ctx& ctx, PyObject* value, bool reiterable_only) noexcept;
