@@ -5,14 +5,6 @@
 namespace corvane::dump {
 namespace {
 
-PyObject* getattr_or_missing(PyObject* obj, PyObject* key, PyObject* missing) noexcept {
-    PyObject* v = PyObject_GetAttr(obj, key);
-    if (v) return v;
-    if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return nullptr;
-    PyErr_Clear();
-    return Py_NewRef(missing);
-}
-
 // What the host's item lookup treats as "not there": anything else propagates.
 bool is_absent_item_error() noexcept {
     return PyErr_ExceptionMatches(PyExc_KeyError) || PyErr_ExceptionMatches(PyExc_IndexError) ||
@@ -20,6 +12,14 @@ bool is_absent_item_error() noexcept {
 }
 
 }  // namespace
+
+PyObject* getattr_or_missing(PyObject* obj, PyObject* key, PyObject* missing) noexcept {
+    PyObject* v = PyObject_GetAttr(obj, key);
+    if (v) return v;
+    if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return nullptr;
+    PyErr_Clear();
+    return Py_NewRef(missing);
+}
 
 int wants_item(PyObject* obj) noexcept {
     PyTypeObject* type = Py_TYPE(obj);
