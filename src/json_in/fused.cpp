@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "load/load.hpp"
+#include "load/detail.hpp"
 #include "module/fallback.hpp"
 #include "module/ref.hpp"
 
@@ -167,22 +167,16 @@ int load_field(Walk& walk, const LoadFieldSpec& f, const JsonValue& node, const 
     return load::set_load_value(result, f, value.get());
 }
 
+// absent_field's answer when it stored nothing.
+constexpr int kNotStored = 1;
+
 // An absent field: skipped under partial, else its default (or a required fallback).
+// 0 stored, kNotStored, or -1 with an exception set.
 int absent_field(const Ctx& ctx, const LoadFieldSpec& f, const Partial& partial, PyObject* result) noexcept {
-    switch (partial.state) {
-        case Partial::State::All:
-            return 0;
-        case Partial::State::Names: {
-            const int in = PySequence_Contains(partial.names.get(), f.name);
-            if (in < 0) return -1;
-            if (in) return 0;
-            break;
-        }
-        case Partial::State::None:
-            break;
-    }
+    const int skipped = partial.skips(f.name);
+    if (skipped != 0) return skipped < 0 ? -1 : kNotStored;
     if (f.required) return raise_fallback_int();
-    if (f.default_value == ctx.missing) return 0;
+    if (f.default_value == ctx.missing) return kNotStored;
     return load::set_load_value(result, f, f.default_value);
 }
 
@@ -201,7 +195,7 @@ int extra_keys(const LoadSerializer& plan, const KeyIndex& index, const JsonValu
             if (!made) return -1;
             key = made.get();
         }
-        const int known = PySequence_Contains(plan.known_keys, key);
+        const int known = load::contains(plan.known_keys, key);
         if (known < 0) return -1;
         if (known) continue;
         if (plan.extra_keys == load::ExtraKeys::Reject) return raise_fallback_int();
@@ -281,8 +275,10 @@ PyObject* run_one_json(Walk& walk, const LoadSerializer& plan, const JsonValue& 
         if (s >= 0) found[static_cast<size_t>(s)] = static_cast<int32_t>(j);
         if (extra_pass) pair_slot[j] = s;
     }
-    Ref result = Ref::steal(PyDict_New());
+    PyObject* record_template = index->record_template();
+    Ref result = Ref::steal(record_template ? PyDict_Copy(record_template) : PyDict_New());
     if (!result) return nullptr;
+    uint64_t unset = 0;  // template attributes still holding their placeholder
     for (size_t i = 0; i < plan.fields.size(); ++i) {
         const LoadFieldSpec& f = plan.fields[i];
         if (f.delegate) return raise_fallback();  // host fields are not called from the tree
@@ -291,6 +287,10 @@ PyObject* run_one_json(Walk& walk, const LoadSerializer& plan, const JsonValue& 
         int rc;
         if (j < 0) {
             rc = absent_field(walk.ctx, f, partial, result.get());
+            if (rc == kNotStored) {
+                if (record_template) unset |= uint64_t{1} << i;
+                rc = 0;
+            }
         } else if (const JsonValue& node = obj.pairs[j].value; node.kind == JsonKind::Null) {
             rc = f.nullable ? load::set_load_value(result.get(), f, Py_None) : raise_fallback_int();
         } else {
@@ -298,6 +298,8 @@ PyObject* run_one_json(Walk& walk, const LoadSerializer& plan, const JsonValue& 
         }
         if (rc < 0) return nullptr;
     }
+    for (size_t i = 0; unset; ++i, unset >>= 1)
+        if ((unset & 1) && PyDict_DelItem(result.get(), plan.fields[i].attribute) < 0) return nullptr;
     if (extra_pass && extra_keys(plan, *index, obj, pair_slot, result.get()) < 0) return nullptr;
     return result.release();
 }

@@ -2,6 +2,7 @@
 #include "json_in/json_in.hpp"
 
 #include "json_in/fused.hpp"
+#include "json_in/parser.hpp"
 #include "module/fallback.hpp"
 #include "module/ref.hpp"
 
@@ -64,6 +65,39 @@ bool input_text(PyObject* data, const char*& text, Py_ssize_t& size) noexcept {
     return false;
 }
 
+// A root array is loaded item by item as it is parsed, so the tree never holds more
+// than one record. json.loads would refuse a malformed document before any host code
+// ran, so an error that the walk passes on unchanged stands only when the rest of the
+// document parses too; otherwise the call falls back like any refused parse.
+PyObject* run_many_streamed(const load::LoadSerializer& s, const Ctx& ctx, Parser& parser,
+                            const load::Partial& partial) noexcept {
+    Ref list = Ref::steal(PyList_New(0));
+    if (!list) return nullptr;
+    Walk walk(ctx);
+    for (;;) {
+        JsonValue item;
+        switch (parser.next_item(item)) {
+            case Parser::Step::Item:
+                break;
+            case Parser::Step::End:
+                if (parser.finish() != ParseResult::Ok) return raise_fallback();
+                return list.release();
+            case Parser::Step::Refused:
+                return raise_fallback();
+            case Parser::Step::NoMemory:
+                return PyErr_NoMemory();
+        }
+        if (item.kind != JsonKind::Object) return raise_fallback();
+        Ref record = Ref::steal(run_one_json(walk, s, item, partial));
+        if (!record) {
+            if (!PyErr_ExceptionMatches(g_accel_fallback) && parser.check_rest() == ParseResult::Refused)
+                to_fallback();
+            return nullptr;
+        }
+        if (PyList_Append(list.get(), record.get()) < 0) return nullptr;
+    }
+}
+
 }  // namespace
 
 PyObject* run_json(const load::LoadSerializer& s, const Ctx& ctx, PyObject* data, bool many,
@@ -72,6 +106,11 @@ PyObject* run_json(const load::LoadSerializer& s, const Ctx& ctx, PyObject* data
     Py_ssize_t size;
     if (!input_text(data, text, size)) return nullptr;
     Document doc;
+    if (many) {
+        Parser parser(text, static_cast<size_t>(size), doc.arena);
+        if (!parser.open_array()) return raise_fallback();
+        return run_many_streamed(s, ctx, parser, partial);
+    }
     switch (parse_document(text, static_cast<size_t>(size), doc)) {
         case ParseResult::Ok:
             break;
@@ -80,12 +119,8 @@ PyObject* run_json(const load::LoadSerializer& s, const Ctx& ctx, PyObject* data
         case ParseResult::NoMemory:
             return PyErr_NoMemory();
     }
-    Walk walk(ctx);
-    if (many) {
-        if (doc.root.kind != JsonKind::Array) return raise_fallback();
-        return run_many_json(walk, s, doc.root, partial);
-    }
     if (doc.root.kind != JsonKind::Object) return raise_fallback();
+    Walk walk(ctx);
     return run_one_json(walk, s, doc.root, partial);
 }
 

@@ -61,6 +61,8 @@ public:
         }
         return alloc_slow(n);
     }
+    // Releases everything allocated so far, keeping the current block for reuse.
+    void reset() noexcept;
     // Gives back the unused tail of the most recent allocation.
     void shrink_last(void* p, size_t old_n, size_t new_n) noexcept {
         old_n = (old_n + 7) & ~size_t{7};
@@ -72,6 +74,7 @@ private:
     struct Block {
         Block* next;
     };
+    static constexpr size_t kHeader = (sizeof(Block) + 7) & ~size_t{7};
     void* alloc_slow(size_t n) noexcept;
 
     Block* head_ = nullptr;
