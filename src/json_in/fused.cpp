@@ -152,6 +152,11 @@ PyObject* dict_of(Walk& walk, const LoadElement& e, const JsonValue& v, const Pa
     return dict.release();
 }
 
+// set_load_value, with the common plain attribute stored inline.
+inline int store(PyObject* result, const LoadFieldSpec& f, PyObject* value) noexcept {
+    return f.path.empty() ? PyDict_SetItem(result, f.attribute, value) : load::set_load_value(result, f, value);
+}
+
 // Loads one present, non-null field value and stores it.
 int load_field(Walk& walk, const LoadFieldSpec& f, const JsonValue& node, const Partial& partial,
                PyObject* result) noexcept {
@@ -164,7 +169,7 @@ int load_field(Walk& walk, const LoadFieldSpec& f, const JsonValue& node, const 
     Ref value = Ref::steal(apply_json(walk, f.element, node, *field_partial));
     if (!value) return -1;
     if (!f.validators.empty() && load::check_all(f.validators, value.get()) < 0) return -1;
-    return load::set_load_value(result, f, value.get());
+    return store(result, f, value.get());
 }
 
 // absent_field's answer when it stored nothing.
@@ -177,7 +182,7 @@ int absent_field(const Ctx& ctx, const LoadFieldSpec& f, const Partial& partial,
     if (skipped != 0) return skipped < 0 ? -1 : kNotStored;
     if (f.required) return raise_fallback_int();
     if (f.default_value == ctx.missing) return kNotStored;
-    return load::set_load_value(result, f, f.default_value);
+    return store(result, f, f.default_value);
 }
 
 // The unknown-key pass under Reject and Keep. A key that matched a field is tested
@@ -292,7 +297,7 @@ PyObject* run_one_json(Walk& walk, const LoadSerializer& plan, const JsonValue& 
                 rc = 0;
             }
         } else if (const JsonValue& node = obj.pairs[j].value; node.kind == JsonKind::Null) {
-            rc = f.nullable ? load::set_load_value(result.get(), f, Py_None) : raise_fallback_int();
+            rc = f.nullable ? store(result.get(), f, Py_None) : raise_fallback_int();
         } else {
             rc = load_field(walk, f, node, partial, result.get());
         }

@@ -29,7 +29,9 @@ public:
 
 private:
     void skip_ws() noexcept {
-        while (p_ < end_ && (*p_ == ' ' || *p_ == '\n' || *p_ == '\r' || *p_ == '\t')) ++p_;
+        const uint8_t* p = p_;
+        while (p < end_ && (*p == ' ' || *p == '\n' || *p == '\r' || *p == '\t')) ++p;
+        p_ = p;
     }
     bool literal(const char* word, size_t n) noexcept;
     bool value(JsonValue& out) noexcept;
