@@ -109,6 +109,21 @@ def test_unknown_key_policies():
     assert loader(*fields, extra=REJECT, known={"a", "y", "z"}).run(data, False, False) == {"a": 2, "b": 0}
 
 
+@pytest.mark.parametrize("known", [
+    frozenset({"a", 1}), frozenset({"a", "b", 1}), {"a", 1}, ("a", 1), ["b", "a", 1],
+])
+@pytest.mark.parametrize("data, ok", [
+    ({"a": 0}, True), ({1: 0, "a": 0}, True), ({"a": 0, 1: 0}, True), ({"a": 0, "c": 0}, False),
+    ({"a": 0, 1: 0, "c": 0}, False), ({2: 0, "a": 0}, False),
+])
+def test_reject_tests_every_key_against_known_keys(known, data, ok):
+    d = loader(direct("a"), extra=REJECT, known=known)
+    if ok:
+        assert d.run(data, False, False) == {"a": 0}
+    else:
+        fb(d, data)
+
+
 def test_keep_stores_the_input_objects_and_may_replace_a_field():
     key, value = "".join(["k"] * 20), object()
     got = loader(direct("x", attribute="k" * 20), extra=KEEP, known=("x",)).run(
