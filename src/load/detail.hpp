@@ -46,11 +46,10 @@ inline bool is_sequence(PyObject* o) noexcept {
     return PyList_CheckExact(o) || PyTuple_CheckExact(o) || PyList_Check(o) || PyTuple_Check(o);
 }
 
-// Calls fn(item) for each item of iter(seq), seq being a list or tuple (subclasses
-// included). Exact lists are read by index against their current length, as the list
-// iterator does, so a callback that mutates the list cannot make us read past its end;
-// every item is held by a strong reference while fn runs. fn returns 0 to go on and -1
-// with an exception set to stop.
+// Calls fn(item) for each item of iter(seq). Exact lists are read by index against
+// their current length, as the list iterator does, so a callback that mutates the list
+// cannot make us read past its end; every item is held by a strong reference while fn
+// runs. fn returns 0 to go on and -1 with an exception set to stop.
 template <class Fn>
 int for_each_item(PyObject* seq, Fn&& fn) noexcept {
     if (PyList_CheckExact(seq)) {

@@ -67,7 +67,8 @@ int load_delegate(PyObject* result, const LoadFieldSpec& f, const Ctx& ctx, PyOb
 }
 
 // The `in` tests may run host code (a key's __eq__, a container's __contains__) that
-// changes the input; the host's own iteration would then fail, so the walk falls back.
+// changes the input; rather than guess what the host's own pass would then see, the
+// walk falls back.
 int reject_unknown(const LoadSerializer& s, PyObject* data) noexcept {
     if (s.plain_known_keys) {
         // Exact str keys against exact str members: only str hashing and comparison run,
