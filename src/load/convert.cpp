@@ -89,7 +89,7 @@ PyObject* apply_bool_set(const LoadElement& e, PyObject* value) noexcept {
 }
 
 PyObject* apply_dict_copy(const Ctx& ctx, PyObject* value) noexcept {
-    if (!PyDict_Check(value)) return raise_fallback();
+    if (!is_dict(value)) return raise_fallback();
     return call1(ctx.dict_type, value);
 }
 

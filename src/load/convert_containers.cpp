@@ -8,8 +8,6 @@
 namespace corvane::load {
 namespace {
 
-bool is_sequence(PyObject* value) noexcept { return PyList_Check(value) || PyTuple_Check(value); }
-
 // Container conversions recurse with the plan; past our cap the host decides.
 bool enter_or_fallback(DepthGuard& guard) noexcept {
     if (guard.enter(" while loading")) return true;
@@ -82,7 +80,7 @@ PyObject* apply_tuple_of(const LoadElement& e, const Ctx& ctx, PyObject* value, 
 }
 
 PyObject* apply_dict_of(const LoadElement& e, const Ctx& ctx, PyObject* value, const Partial& partial) noexcept {
-    if (!PyDict_Check(value)) return raise_fallback();
+    if (!is_dict(value)) return raise_fallback();
     DepthGuard guard;
     if (!enter_or_fallback(guard)) return nullptr;
     Ref out = Ref::steal(PyDict_New());

@@ -35,15 +35,21 @@ inline bool is_consumable(PyObject* obj) noexcept { return !is_reiterable(obj) &
 
 // `item in container`, refusing containers that `in` would consume.
 inline int contains(PyObject* container, PyObject* item) noexcept {
-    if (is_consumable(container)) return raise_fallback_int();
+    if (!is_exact(container, &PyFrozenSet_Type) && !is_exact(container, &PySet_Type) && is_consumable(container))
+        return raise_fallback_int();
     return PySequence_Contains(container, item);
 }
 
-// Calls fn(item) for each item of iter(seq), seq being a list or tuple (subclasses
-// included). Exact lists are read by index against their current length, as the list
-// iterator does, so a callback that mutates the list cannot make us read past its end;
-// every item is held by a strong reference while fn runs. fn returns 0 to go on and -1
-// with an exception set to stop.
+// Shape tests with the exact type first: the subclass flags cost a call in the limited API.
+inline bool is_dict(PyObject* o) noexcept { return PyDict_CheckExact(o) || PyDict_Check(o); }
+inline bool is_sequence(PyObject* o) noexcept {
+    return PyList_CheckExact(o) || PyTuple_CheckExact(o) || PyList_Check(o) || PyTuple_Check(o);
+}
+
+// Calls fn(item) for each item of iter(seq). Exact lists are read by index against
+// their current length, as the list iterator does, so a callback that mutates the list
+// cannot make us read past its end; every item is held by a strong reference while fn
+// runs. fn returns 0 to go on and -1 with an exception set to stop.
 template <class Fn>
 int for_each_item(PyObject* seq, Fn&& fn) noexcept {
     if (PyList_CheckExact(seq)) {

@@ -147,6 +147,21 @@ int parse_field(PyObject* entry, Arena& arena, LoadFieldSpec& f) noexcept {
     return f.delegate ? parse_delegate(entry, arena, f) : parse_direct(entry, arena, f);
 }
 
+// Iterating an exact frozenset and testing exact types runs no host code.
+int all_exact_str(PyObject* frozenset, bool& out) noexcept {
+    out = false;
+    Ref it = Ref::steal(PyObject_GetIter(frozenset));
+    if (!it) return -1;
+    for (;;) {
+        Ref key = Ref::steal(PyIter_Next(it.get()));
+        if (!key) break;
+        if (!PyUnicode_CheckExact(key.get())) return 0;
+    }
+    if (PyErr_Occurred()) return -1;
+    out = true;
+    return 0;
+}
+
 }  // namespace
 
 int parse_load_element(PyObject* payload, Arena& arena, LoadElement& out) noexcept {
@@ -176,6 +191,8 @@ std::unique_ptr<LoadSerializer> parse_load_serializer(PyObject* payload, Arena& 
         return nullptr;
     s->extra_keys = extra == 0 ? ExtraKeys::Reject : extra == 2 ? ExtraKeys::Keep : ExtraKeys::Ignore;
     if (!(s->known_keys = keep_at(payload, 2, arena))) return nullptr;
+    if (is_exact(s->known_keys, &PyFrozenSet_Type) && all_exact_str(s->known_keys, s->plain_known_keys) < 0)
+        return nullptr;
     PyObject* list = payload::list_at(payload, 3);
     if (!list) return nullptr;
     Py_ssize_t initial = PyList_Size(list);

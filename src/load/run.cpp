@@ -66,16 +66,34 @@ int load_delegate(PyObject* result, const LoadFieldSpec& f, const Ctx& ctx, PyOb
     return set_load_value(result, f, out.get());
 }
 
+// The `in` tests may run host code (a key's __eq__, a container's __contains__) that
+// changes the input; rather than guess what the host's own pass would then see, the
+// walk falls back.
 int reject_unknown(const LoadSerializer& s, PyObject* data) noexcept {
-    // A snapshot: the `in` tests may run host code that changes the input.
-    Ref keys = Ref::steal(PyDict_Keys(data));
-    if (!keys) return -1;
-    Py_ssize_t n = PyList_Size(keys.get());
-    for (Py_ssize_t i = 0; i < n; ++i) {
-        int known = contains(s.known_keys, PyList_GetItem(keys.get(), i));
+    if (s.plain_known_keys) {
+        // Exact str keys against exact str members: only str hashing and comparison run,
+        // so nothing can change `data` under this loop. Any other key takes the careful walk.
+        Py_ssize_t pos = 0;
+        PyObject *key, *value;
+        bool plain = true;
+        while (PyDict_Next(data, &pos, &key, &value)) {
+            if (!PyUnicode_CheckExact(key)) {
+                plain = false;
+                break;
+            }
+            int known = PySet_Contains(s.known_keys, key);
+            if (known <= 0) return known < 0 ? -1 : raise_fallback_int();
+        }
+        if (plain) return 0;
+    }
+    DictWalk walk(data);
+    Ref key, value;
+    for (;;) {
+        int more = walk.next(key, value);
+        if (more <= 0) return more;
+        int known = contains(s.known_keys, key.get());
         if (known <= 0) return known < 0 ? -1 : raise_fallback_int();
     }
-    return 0;
 }
 
 // Unknown keys are copied with the input's own key and value objects, after all fields.
@@ -118,7 +136,7 @@ int load_fields(const LoadSerializer& s, const Ctx& ctx, PyObject* data, PyObjec
 }  // namespace
 
 PyObject* run_one(const LoadSerializer& s, const Ctx& ctx, PyObject* data, const Partial& partial) noexcept {
-    if (!PyDict_Check(data)) return raise_fallback();
+    if (!is_dict(data)) return raise_fallback();
     DepthGuard guard;
     if (!enter_or_fallback(guard)) return nullptr;
     Ref result = Ref::steal(PyDict_New());
@@ -128,7 +146,7 @@ PyObject* run_one(const LoadSerializer& s, const Ctx& ctx, PyObject* data, const
 
 PyObject* run(const LoadSerializer& s, const Ctx& ctx, PyObject* data, bool many, const Partial& partial) noexcept {
     if (!many) return run_one(s, ctx, data, partial);
-    if (!PyList_Check(data) && !PyTuple_Check(data)) return raise_fallback();
+    if (!is_sequence(data)) return raise_fallback();
     Ref out = Ref::steal(PyList_New(0));
     if (!out) return nullptr;
     int rc = for_each_item(data, [&](PyObject* record) noexcept -> int {
@@ -146,7 +164,7 @@ int set_load_value(PyObject* result, const LoadFieldSpec& f, PyObject* value) no
         PyObject* piece = f.path[i];
         PyObject* next = PyDict_GetItemWithError(level.get(), piece);
         if (next) {
-            if (!PyDict_Check(next)) return raise_fallback_int();
+            if (!is_dict(next)) return raise_fallback_int();
             level = Ref::borrow(next);
             continue;
         }
