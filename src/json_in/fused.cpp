@@ -187,21 +187,29 @@ int absent_field(const Ctx& ctx, const LoadFieldSpec& f, const Partial& partial,
 
 // The unknown-key pass under Reject and Keep. A key that matched a field is tested
 // through that field's input_key, an exact str of the same text, so no str is made.
-int extra_keys(const LoadSerializer& plan, const KeyIndex& index, const JsonValue& obj, IntBuf& pair_slot,
+int extra_keys(const LoadSerializer& plan, KeyIndex& index, const JsonValue& obj, IntBuf& pair_slot,
                PyObject* result) noexcept {
     for (uint32_t j = 0; j < obj.size; ++j) {
         const JsonPair& pair = obj.pairs[j];
+        const int32_t s = pair_slot[j];
+        int known;
         Ref made;
         PyObject* key;
-        if (pair_slot[j] >= 0) {
-            key = index.slot(pair_slot[j]).str;
+        if (s >= 0) {
+            key = index.slot(s).str;
+            known = index.slot_known(s);
+            if (known < 0) {
+                known = load::contains(plan.known_keys, key);
+                if (known < 0) return -1;
+                index.remember_known(s, known, plan.known_keys);
+            }
         } else {
             made = Ref::steal(str_to_py(pair.key, pair.key_size));
             if (!made) return -1;
             key = made.get();
+            known = load::contains(plan.known_keys, key);
+            if (known < 0) return -1;
         }
-        const int known = load::contains(plan.known_keys, key);
-        if (known < 0) return -1;
         if (known) continue;
         if (plan.extra_keys == load::ExtraKeys::Reject) return raise_fallback_int();
         Ref value = Ref::steal(json_to_py(pair.value));

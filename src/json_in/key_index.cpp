@@ -68,7 +68,7 @@ int KeyIndex::build(const load::LoadSerializer& plan) noexcept {
         }
         if (table_[t] >= 0) continue;
         const auto s = static_cast<int32_t>(slots_.size());
-        slots_.push({key, usize, input_key});  // room reserved above
+        slots_.push({key, usize, input_key, -1});  // room reserved above
         table_[t] = s;
         field_slot_[i] = s;
     }

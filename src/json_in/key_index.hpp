@@ -17,6 +17,7 @@ public:
         const char* key;
         uint32_t size;
         PyObject* str;  // the first field's input_key, an exact str with that text
+        int8_t known;   // see slot_known
     };
 
     KeyIndex() noexcept = default;
@@ -53,6 +54,14 @@ public:
     // field is absent from every document that gets this far.
     int32_t field_slot(size_t field) const noexcept { return field_slot_[field]; }
     const Slot& slot(int32_t s) const noexcept { return slots_[static_cast<size_t>(s)]; }
+
+    // Whether the slot's key is in known_keys, as found earlier in this call: 1, 0, or
+    // -1 when not known yet. Only a frozenset's answers are kept: it cannot change
+    // during the call, while a set or a mapping may be changed by host code.
+    int slot_known(int32_t s) const noexcept { return slots_[static_cast<size_t>(s)].known; }
+    void remember_known(int32_t s, int known, PyObject* known_keys) noexcept {
+        if (PyFrozenSet_CheckExact(known_keys)) slots_[static_cast<size_t>(s)].known = static_cast<int8_t>(known);
+    }
     size_t slot_count() const noexcept { return slots_.size(); }
 
 private:
