@@ -6,7 +6,6 @@ import json
 import pytest
 from corvane_core._core import AccelFallback
 
-from tests.conftest import MISSING
 from tests.support.json_in_plans import (
     DICT_COPY, FELL_BACK, IGNORE, INT, KEEP, PASS, REJECT, STRICT_INT, TEXT, bool_set, call_field, constant, delegate,
     dict_of, field, float_, list_of, loader, nested, nested_key, plan, run_both, same, tuple_of,

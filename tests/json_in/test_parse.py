@@ -103,7 +103,8 @@ def test_number_refusals(text):
     (r'"\u0041\u00e9\u20AC\uffff"', "A\u00e9\u20ac\uffff"),
     (r'"\ud834\udd1e"', "\U0001d11e"), (r'"\uD83D\uDE00x"', "\U0001f600x"), (r'"\u0000"', "\x00"),
     ('"\x7f"', "\x7f"), ('"caf\u00e9 \u2603 \U0001f600"', "caf\u00e9 \u2603 \U0001f600"),
-    ('"\U0010ffff"', "\U0010ffff"), ('"' + "x" * 1000 + r'\n' + "\u00e9" * 1000 + '"', "x" * 1000 + "\n" + "\u00e9" * 1000),
+    ('"\U0010ffff"', "\U0010ffff"),
+    ('"' + "x" * 1000 + r"\n" + "\u00e9" * 1000 + '"', "x" * 1000 + "\n" + "\u00e9" * 1000),
     ('"' + "long plain text " * 200 + '"', "long plain text " * 200), ('""', ""),
 ])
 def test_strings(text, expected):
