@@ -201,7 +201,7 @@ int extra_keys(const LoadSerializer& plan, KeyIndex& index, const JsonValue& obj
             if (known < 0) {
                 known = load::contains(plan.known_keys, key);
                 if (known < 0) return -1;
-                index.remember_known(s, known, plan.known_keys);
+                index.remember_known(s, known, plan);
             }
         } else {
             made = Ref::steal(str_to_py(pair.key, pair.key_size));

@@ -56,12 +56,13 @@ public:
     const Slot& slot(int32_t s) const noexcept { return slots_[static_cast<size_t>(s)]; }
 
     // Whether the slot's key is in known_keys, as found earlier in this call: 1, 0, or
-    // -1 when not known yet. Only a frozenset's answers are kept: it cannot change
-    // during the call, while a set or a mapping may be changed by host code.
+    // -1 when not known yet. Answers are kept only for a frozenset of exact strs, which
+    // no host code can change or take part in; a set or a mapping may change meanwhile.
     int slot_known(int32_t s) const noexcept { return slots_[static_cast<size_t>(s)].known; }
-    void remember_known(int32_t s, int known, PyObject* known_keys) noexcept {
-        if (PyFrozenSet_CheckExact(known_keys)) slots_[static_cast<size_t>(s)].known = static_cast<int8_t>(known);
+    void remember_known(int32_t s, int known, const load::LoadSerializer& plan) noexcept {
+        if (plan.plain_known_keys) slots_[static_cast<size_t>(s)].known = static_cast<int8_t>(known);
     }
+
     size_t slot_count() const noexcept { return slots_.size(); }
 
 private:

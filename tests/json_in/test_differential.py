@@ -5,9 +5,10 @@ from hypothesis import given
 from hypothesis import strategies as st
 
 from tests.support.json_in_docs import EDGE_INTS, KEYS, SETTINGS, VALUES, documents
-from tests.support.json_in_plans import (
-    DICT_COPY, FELL_BACK, INT, KEEP, PASS, STRICT_INT, TEXT, constant, dict_of, field, float_, list_of, loader, nested,
-    plan, run_both, tuple_of,
+from tests.support.json_in_plans import FELL_BACK, deserializer, run_both
+from tests.support.load_payloads import (
+    DICT_COPY, INT, KEEP, PASS, STRICT_INT, TEXT, constant, dict_of, direct, float_, list_of, loader, nested, plan,
+    tuple_of,
 )
 
 
@@ -20,17 +21,17 @@ def elements():
         leaf_elements(),
         lambda inner: st.one_of(
             st.tuples(inner, st.booleans()).map(lambda a: list_of(*a)),
-            st.tuples(st.sampled_from([None, TEXT, INT]), st.one_of(st.none(), inner)).map(lambda a: dict_of(*a)),
+            st.tuples(st.sampled_from([None, TEXT, INT]), st.one_of(st.none(), inner)).map(lambda a: dict_of(a[0], value=a[1])),
             st.lists(inner, max_size=3).map(lambda items: tuple_of(*items)),
             st.lists(st.tuples(KEYS, inner, st.booleans()), max_size=3).map(
-                lambda fs: nested(plan(*[field(k, e, nullable=n) for k, e, n in fs]))),
+                lambda fs: nested(plan(*[direct(k, e, nullable=n) for k, e, n in fs]))),
         ),
         max_leaves=6,
     )
 
 
 PLANS = st.builds(
-    lambda fs, extra: plan(*[field(k, e, nullable=n, default=d) for k, e, n, d in fs], extra=extra),
+    lambda fs, extra: plan(*[direct(k, e, nullable=n, default=d) for k, e, n, d in fs], extra=extra),
     st.lists(st.tuples(KEYS, elements(), st.booleans(), st.sampled_from([None, 0, "d"])), min_size=1),
     st.sampled_from([0, 1, 1, 2, 2]),
 )
@@ -79,7 +80,7 @@ RECORDS = st.lists(st.tuples(KEYS, VALUES), max_size=8).map(lambda pairs: ("obj"
 @SETTINGS
 @given(PLANS, st.data())
 def test_generated_schemas_and_records(payload, data):
-    d = loader(payload)
+    d = deserializer(payload)
     records = data.draw(st.lists(record_for(payload), min_size=1, max_size=3))
     doc = data.draw(documents(st.just(("arr", records))))
     for text in (doc, doc.encode("utf-8")):
@@ -88,8 +89,8 @@ def test_generated_schemas_and_records(payload, data):
         run_both(d, data.draw(documents(st.just(r))))
 
 
-WHOLE = loader(plan(extra=KEEP, known=frozenset()))
-VALUE = loader(plan(field("v", PASS, nullable=True)))
+WHOLE = loader(extra=KEEP, known=frozenset())
+VALUE = loader(direct("v", PASS, nullable=True))
 
 
 def beyond_contract(v):

@@ -7,10 +7,11 @@ import math
 import pytest
 from corvane_core._core import AccelFallback
 
-from tests.support.json_in_plans import FELL_BACK, KEEP, PASS, field, loader, plan, run_both, same
+from tests.support.json_in_plans import FELL_BACK, run_both, same
+from tests.support.load_payloads import KEEP, PASS, direct, loader
 
-VALUE = loader(plan(field("v", PASS, nullable=True)))
-WHOLE = loader(plan(extra=KEEP, known=frozenset()))  # a root object kept as it is
+VALUE = loader(direct("v", PASS, nullable=True))
+WHOLE = loader(extra=KEEP, known=frozenset())  # a root object kept as it is
 
 
 def wrapped(text):
