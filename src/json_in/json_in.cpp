@@ -38,15 +38,39 @@ int keeps_hooks(PyObject* data, PyTypeObject* base, const char* const* hooks) no
     return 1;
 }
 
+// Whether `s`, an exact str, is all ASCII: its own data is then its UTF-8 form. -1
+// with an exception set.
+int is_ascii(PyObject* s) noexcept {
+    static PyObject* name = nullptr;  // interned once, never released
+    if (!name && !(name = PyUnicode_InternFromString("isascii"))) return -1;
+    Ref answer = Ref::steal(PyObject_CallMethodObjArgs(s, name, nullptr));
+    return answer ? PyObject_IsTrue(answer.get()) : -1;
+}
+
 // The input text, or false with an exception set (AccelFallback for refused input).
-bool input_text(PyObject* data, const char*& text, Py_ssize_t& size) noexcept {
+// `holder` keeps a UTF-8 copy alive when one had to be made.
+bool input_text(PyObject* data, Ref& holder, const char*& text, Py_ssize_t& size) noexcept {
     if (PyUnicode_Check(data)) {
-        if (!PyUnicode_CheckExact(data)) {
+        const bool exact = PyUnicode_CheckExact(data);
+        if (!exact) {
             const int plain = keeps_hooks(data, &PyUnicode_Type, kStrHooks);
             if (plain <= 0) return plain < 0 ? (to_fallback(), false) : (raise_fallback(), false);
         }
-        text = PyUnicode_AsUTF8AndSize(data, &size);
-        if (text) return true;
+        const int ascii = exact ? is_ascii(data) : 0;
+        if (ascii < 0) return false;
+        if (ascii) {
+            text = PyUnicode_AsUTF8AndSize(data, &size);
+            return text != nullptr;
+        }
+        // Any other str gets a copy that ends with the call, rather than a UTF-8 form
+        // cached on the caller's object for as long as it lives.
+        holder = Ref::steal(PyUnicode_AsUTF8String(data));
+        if (holder) {
+            char* buf;
+            if (PyBytes_AsStringAndSize(holder.get(), &buf, &size) < 0) return false;
+            text = buf;
+            return true;
+        }
         // A lone surrogate: json.loads takes it, but it has no UTF-8 form to parse.
         if (PyErr_ExceptionMatches(PyExc_UnicodeEncodeError)) raise_fallback();
         return false;
@@ -102,9 +126,10 @@ PyObject* run_many_streamed(const load::LoadSerializer& s, const Ctx& ctx, Parse
 
 PyObject* run_json(const load::LoadSerializer& s, const Ctx& ctx, PyObject* data, bool many,
                    const load::Partial& partial) noexcept {
+    Ref holder;
     const char* text;
     Py_ssize_t size;
-    if (!input_text(data, text, size)) return nullptr;
+    if (!input_text(data, holder, text, size)) return nullptr;
     Document doc;
     if (many) {
         Parser parser(text, static_cast<size_t>(size), doc.arena);

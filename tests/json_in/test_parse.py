@@ -3,6 +3,7 @@ json.loads gives it, and every refused one raises AccelFallback, never another e
 
 import json
 import math
+import sys
 
 import pytest
 from corvane_core._core import AccelFallback
@@ -186,3 +187,10 @@ def test_input_types(data, expected):
     except AccelFallback:
         got = FELL_BACK
     assert got is FELL_BACK if expected is FELL_BACK else got == {"v": expected}
+
+
+def test_str_input_leaves_no_utf8_copy_on_the_callers_object():
+    data = '{"v": "caf\u00e9 ' + "x" * 1000 + '"}'
+    size = sys.getsizeof(data)
+    assert VALUE.run_json(data, False, None) == json.loads(data)
+    assert sys.getsizeof(data) == size
