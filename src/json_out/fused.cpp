@@ -187,7 +187,8 @@ int write_json_one(const Serializer& s, Buffer& b, const Ctx& ctx, PyObject* obj
     }
     if (!b.append('{')) return -1;
     bool first = true;
-    for (size_t i = 0; i < s.fields.size(); ++i) {
+    const size_t n = s.fields.size();
+    for (size_t i = 0; i < n; ++i) {
         const FieldSpec& f = s.fields[i];
         Ref value;
         if (f.delegate) {

@@ -313,7 +313,7 @@ int write_tuple(Buffer& b, PyObject* t) noexcept {
 // A str key, then the value. Both held: writing the value can run host code (a
 // subclass's __iter__ or items()) that empties the container they came from.
 inline int write_pair(Buffer& b, PyObject* key, PyObject* value, bool first) noexcept {
-    if (!PyUnicode_Check(key)) return raise_fallback_int();
+    if (!PyUnicode_CheckExact(key) && !PyUnicode_Check(key)) return raise_fallback_int();
     Ref k = Ref::borrow(key);
     Ref v = Ref::borrow(value);
     if (!first && !b.append(", ")) return -1;
@@ -326,7 +326,8 @@ inline int write_pair(Buffer& b, PyObject* key, PyObject* value, bool first) noe
 [[gnu::cold]] int write_dict_items(Buffer& b, PyObject* d) noexcept {
     if (PyDict_Size(d) == 0) return b.append("{}") ? 0 : -1;
     DepthGuard g;
-    ++b.host_runs;
+    // items() of a class defined in Python may be its own; a C type's never runs Python.
+    if (PyType_GetFlags(Py_TYPE(d)) & Py_TPFLAGS_HEAPTYPE) ++b.host_runs;
     Ref items = Ref::steal(PyMapping_Items(d));
     if (!items) return -1;
     if (open_container(b, g, '{') < 0) return -1;
