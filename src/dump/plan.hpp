@@ -48,6 +48,8 @@ struct Element {
     std::unique_ptr<Element> key_element;      // DictOf (null: keys unchanged)
     std::unique_ptr<Element> value_element;    // DictOf (null: values unchanged)
     std::vector<Element> items;                // TupleOf
+    // Some node at or below this one can raise AccelFallback under run (a DictOf or TupleOf).
+    bool may_fall_back = false;
 };
 
 struct FieldSpec {
@@ -74,6 +76,8 @@ struct JsonKeys {
 struct Serializer {
     PyObject* serialize_arg = nullptr;
     std::vector<FieldSpec> fields;
+    // A run of this plan can raise AccelFallback; then it must not consume one-shot iterators.
+    bool may_fall_back = false;
     mutable JsonKeys json_keys;
 };
 
