@@ -9,7 +9,6 @@
 #include "dump/dump.hpp"
 #include "json_out/json_out.hpp"
 #include "json_out/writer.hpp"
-#include "module/compat.hpp"
 #include "module/depth.hpp"
 #include "module/fallback.hpp"
 #include "module/names.hpp"
@@ -98,8 +97,7 @@ int for_each_item(PyObject* seq, F&& each) noexcept {
             if (each(PyTuple_GetItem(seq, i), i) < 0) return -1;
         return 0;
     }
-    if (!is_reiterable(seq)) return raise_fallback_int();
-    Ref it = Ref::steal(PyObject_GetIter(seq));
+    Ref it = Ref::steal(dump::get_iter(seq, true));
     if (!it) return -1;
     Py_ssize_t i = 0;
     while (Ref item = Ref::steal(PyIter_Next(it.get()))) {
