@@ -58,9 +58,11 @@ public:
     unsigned long host_runs = 0;
     const char* data() const noexcept { return data_; }
 
-    // The text as a new str. Everything written is ASCII, so the decoder takes its
-    // copy-only path.
-    PyObject* finish() const noexcept { return PyUnicode_DecodeASCII(data_ ? data_ : "", static_cast<Py_ssize_t>(len_), nullptr); }
+    // The text as a new str. Everything written is ASCII; the UTF-8 decoder's ASCII run
+    // is the quickest way the limited API has to copy it in.
+    PyObject* finish() const noexcept {
+        return PyUnicode_DecodeUTF8(data_ ? data_ : "", static_cast<Py_ssize_t>(len_), nullptr);
+    }
 
 private:
     [[gnu::cold, gnu::noinline]] bool grow(size_t n) noexcept;

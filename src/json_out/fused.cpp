@@ -106,7 +106,11 @@ int for_each_item(PyObject* seq, F&& each) noexcept {
     return PyErr_Occurred() ? -1 : 0;
 }
 
+// Every descent into a nested plan passes here, so one guard bounds the walk's depth;
+// too deep falls back, and the host reports it in its own words.
 int write_json(const Serializer& s, Buffer& b, const Ctx& ctx, PyObject* obj, bool many) noexcept {
+    DepthGuard g;
+    if (!g.enter(" while serializing")) return fallback_on_depth();
     if (!many || obj == Py_None) return write_json_one(s, b, ctx, obj);
     if (!b.append('[')) return -1;
     int rc = for_each_item(obj, [&](PyObject* item, Py_ssize_t i) noexcept {
@@ -170,8 +174,6 @@ int write_json(const Element& e, Buffer& b, const Ctx& ctx, PyObject* value) noe
 }
 
 int write_json_one(const Serializer& s, Buffer& b, const Ctx& ctx, PyObject* obj) noexcept {
-    DepthGuard g;
-    if (!g.enter(" while serializing")) return fallback_on_depth();
     if (!s.json_keys.ready && build_keys(s) < 0) return -1;
     const JsonKeys& keys = s.json_keys;
     std::vector<bool> written;

@@ -106,6 +106,12 @@ class Angry:
     def __str__(self):
         raise Boom
 
+    def __int__(self):
+        raise Boom
+
+    def strftime(self, fmt):
+        raise Boom
+
 
 @pytest.mark.parametrize(
     "fields, obj, error",
@@ -120,6 +126,8 @@ class Angry:
         ([direct("a")], Angry(), Boom),
         ([direct("a", STRINGIFY)], {"a": Angry()}, Boom),
         ([direct("a", int_())], {"a": "x"}, ValueError),
+        ([direct("a", int_())], {"a": Angry()}, Boom),
+        ([direct("a", (7, None, "%Y"))], {"a": Angry()}, Boom),
         ([direct("a", call(_raise))], {"a": 1}, Boom),
         ([delegate("d", types.SimpleNamespace(serialize=_raise))], {}, Boom),
         ([delegate("d", types.SimpleNamespace(serialize=lambda *a: (_ for _ in ()).throw(KeyboardInterrupt)))],
