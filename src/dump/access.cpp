@@ -21,8 +21,10 @@ PyObject* getattr_or_missing(PyObject* obj, PyObject* key, PyObject* missing) no
     return Py_NewRef(missing);
 }
 
-int wants_item(PyObject* obj) noexcept {
-    PyTypeObject* type = Py_TYPE(obj);
+namespace {
+
+// Whether obj[key] needs trying at all; see get_one.
+bool is_plain(PyTypeObject* type) noexcept {
     // With neither subscript slot, obj[key] can only fail with a TypeError (only type
     // objects have a fallback, __class_getitem__, and their metatype's attribute hook is
     // not the generic one). With the generic hook as well, no class in the MRO defines
@@ -30,11 +32,13 @@ int wants_item(PyObject* obj) noexcept {
     // only find one in the instance dict, running no descriptor and no host code. Either
     // answer then leads to getattr, so the probe is skipped: this spares a plain object
     // an AttributeError raised and cleared for every field.
-    if (!PyType_GetSlot(type, Py_mp_subscript) && !PyType_GetSlot(type, Py_sq_item) &&
-        PyType_GetSlot(type, Py_tp_getattro) == reinterpret_cast<void*>(&PyObject_GenericGetAttr)) {
-        return 0;
-    }
-    // An attribute hook or a descriptor may run host code or raise: ask for real.
+    return PyType_GetSlot(type, Py_tp_getattro) == reinterpret_cast<void*>(&PyObject_GenericGetAttr) &&
+           !PyType_GetSlot(type, Py_mp_subscript) && !PyType_GetSlot(type, Py_sq_item);
+}
+
+// hasattr(obj, "__getitem__") asked for real: an attribute hook or a descriptor may run
+// host code or raise. 1, 0, or -1 with an error other than AttributeError.
+int probe_getitem(PyObject* obj) noexcept {
     PyObject* attr = PyObject_GetAttr(obj, g_names.getitem);
     if (attr) {
         Py_DECREF(attr);
@@ -45,6 +49,8 @@ int wants_item(PyObject* obj) noexcept {
     return 0;
 }
 
+}  // namespace
+
 PyObject* get_one(PyObject* obj, PyObject* key, PyObject* missing) noexcept {
     if (PyDict_CheckExact(obj)) {
         PyObject* v = PyDict_GetItemWithError(obj, key);
@@ -53,7 +59,14 @@ PyObject* get_one(PyObject* obj, PyObject* key, PyObject* missing) noexcept {
         // An absent key still reaches the dict's attributes (`items`, `keys`, ...).
         return getattr_or_missing(obj, key, missing);
     }
-    const int item = wants_item(obj);
+    if (is_plain(Py_TYPE(obj))) {
+        PyObject* v = PyObject_GenericGetAttr(obj, key);
+        if (v) return v;
+        if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return nullptr;
+        PyErr_Clear();
+        return Py_NewRef(missing);
+    }
+    const int item = probe_getitem(obj);
     if (item < 0) return nullptr;
     if (item) {
         PyObject* v = PyObject_GetItem(obj, key);

@@ -26,9 +26,6 @@ inline PyObject* fetch(const FieldSpec& f, const Ctx& ctx, PyObject* obj) noexce
     }
     return get_value(f, ctx, obj);
 }
-// Whether the lookup's `obj[key]` step must run: hasattr(obj, "__getitem__") where that
-// can change the outcome. 1, 0, or -1 with the probe's own error (not AttributeError).
-int wants_item(PyObject* obj) noexcept;
 
 PyObject* apply_dict_of(const Element& e, const Ctx& ctx, PyObject* value, bool reiterable_only) noexcept;
 PyObject* apply_tuple_of(const Element& e, const Ctx& ctx, PyObject* value, bool reiterable_only) noexcept;

@@ -144,6 +144,25 @@ int parse_field(PyObject* entry, Arena& arena, FieldSpec& f) noexcept {
     return payload::split_path(f.attribute, arena, f.path);
 }
 
+// An empty dict grows twice on its way to a dozen keys; a copy of a dict merged from
+// the keys is sized once. Only for distinct exact-str keys, whose hash and equality are
+// fixed, so that every store of a record lands on the template's own entry, and only
+// past the five keys that a new dict's first table holds, below which nothing is saved.
+int make_template(Serializer& s, Arena& arena) noexcept {
+    if (s.fields.size() <= 5) return 0;
+    Ref keys = Ref::steal(PyDict_New());
+    if (!keys) return -1;
+    for (const FieldSpec& f : s.fields) {
+        if (!PyUnicode_CheckExact(f.out_key)) return 0;
+        if (PyDict_SetItem(keys.get(), f.out_key, Py_None) < 0) return -1;
+    }
+    if (PyDict_Size(keys.get()) != static_cast<Py_ssize_t>(s.fields.size())) return 0;
+    // Merging into an empty dict sizes the table for the final count in one step.
+    Ref sized = Ref::steal(PyDict_New());
+    if (!sized || PyDict_Update(sized.get(), keys.get()) < 0) return -1;
+    return (s.out_template = arena.adopt(sized.release())) ? 0 : -1;
+}
+
 }  // namespace
 
 std::unique_ptr<Serializer> parse_serializer(PyObject* payload, Arena& arena) noexcept {
@@ -173,6 +192,7 @@ std::unique_ptr<Serializer> parse_serializer(PyObject* payload, Arena& arena) no
         if (parse_field(entry.get(), arena, f) < 0) return nullptr;
         if (!f.delegate) s->may_fall_back |= f.element.may_fall_back;
     }
+    if (make_template(*s, arena) < 0) return nullptr;
     return s;
 }
 

@@ -78,6 +78,9 @@ struct Serializer {
     std::vector<FieldSpec> fields;
     // A run of this plan can raise AccelFallback; then it must not consume one-shot iterators.
     bool may_fall_back = false;
+    // Null, or the out_keys mapped to None in a dict sized once: each record then starts
+    // as a copy of it instead of an empty dict that grows as fields are stored.
+    PyObject* out_template = nullptr;
     mutable JsonKeys json_keys;
 };
 

@@ -125,22 +125,30 @@ PyObject* apply_in(const Element& e, const Ctx& ctx, PyObject* value, bool reite
 }
 
 PyObject* run_one_in(const Serializer& s, const Ctx& ctx, PyObject* obj, bool reiterable_only) noexcept {
-    Ref out = Ref::steal(PyDict_New());
+    Ref out = Ref::steal(s.out_template ? PyDict_Copy(s.out_template) : PyDict_New());
     if (!out) return nullptr;
+    // A skipped field leaves no key, so its template entry goes.
+    auto skip = [&](const FieldSpec& f) noexcept { return s.out_template ? PyDict_DelItem(out.get(), f.out_key) : 0; };
     for (const FieldSpec& f : s.fields) {
         Ref result;
         if (f.delegate) {
             result = Ref::steal(
                 PyObject_CallMethodObjArgs(f.field, g_names.serialize, f.attribute, obj, s.serialize_arg, nullptr));
             if (!result) return nullptr;
-            if (result.get() == ctx.missing) continue;
+            if (result.get() == ctx.missing) {
+                if (skip(f) < 0) return nullptr;
+                continue;
+            }
         } else {
             Ref value = Ref::steal(fetch(f, ctx, obj));
             if (!value) return nullptr;
             PyObject* v = value.get();
             if (v == ctx.missing) {
                 v = f.default_value;
-                if (v == ctx.missing) continue;
+                if (v == ctx.missing) {
+                    if (skip(f) < 0) return nullptr;
+                    continue;
+                }
             }
             // Stored whatever it is, even the sentinel: it is not compared again.
             result = Ref::steal(apply_in(f.element, ctx, v, reiterable_only));

@@ -359,3 +359,27 @@ def test_dict_lookup_runs_key_equality_once(attr):
 
     assert plan(field("v", attr=attr)).run({Collides(): 1}, False) == {}
     assert calls == ["k"]
+
+
+class StrKey(str):
+    pass
+
+
+WIDE = [f"f{i}" for i in range(8)]
+
+
+@pytest.mark.parametrize("present", [(), (0,), (7,), (0, 2, 4, 6), tuple(range(8)), (1, 3, 5, 7)])
+@pytest.mark.parametrize("keys", ["distinct", "str_subclass", "duplicate"])
+def test_wide_records_keep_field_order_and_skip_absent_fields(present, keys):
+    out_keys = list(WIDE)
+    if keys == "str_subclass":
+        out_keys[3] = StrKey(out_keys[3])
+    elif keys == "duplicate":
+        out_keys[6] = out_keys[1]
+    s = plan(*(field(k, attr=a) for k, a in zip(out_keys, WIDE)), delegate("d", Field(MISSING)))
+    obj = {WIDE[i]: i for i in present}
+    expected = {}
+    for k, a in zip(out_keys, WIDE):
+        if a in obj:
+            expected[k] = obj[a]
+    assert list(s.run(obj, False).items()) == list(expected.items())

@@ -312,3 +312,54 @@ def test_decoding_errors_do_not_leak(payload):
 def test_plans_built_and_dropped_do_not_leak():
     payload = schema(field("k", nested(schema(field("a", TEXT, attr="x.y")), many=True)), delegate("d", Delegate()))
     assert_no_leak(lambda: DumpSerializer(payload, MISSING).run({"k": [{"x": {"y": 1}}]}, False), rounds=500)
+
+
+@pytest.mark.parametrize("width", [1, 8])
+def test_records_holding_containers_join_cycle_collection(width):
+    class Box:
+        pass
+
+    s = plan(*(field(f"f{i}") for i in range(width - 1)), field("box"))
+    out = s.run({"box": Box()}, False)
+    assert gc.is_tracked(out)
+    out["box"].back = out
+    ref = weakref.ref(out["box"])
+    del out
+    gc.collect()
+    assert ref() is None
+
+
+def test_reentrant_runs_of_one_plan_are_independent():
+    holder = {}
+
+    def inner(value, *_):
+        return holder["plan"].run({"x": value - 1, "y": None}, False) if value else "leaf"
+
+    holder["plan"] = plan(field("x", call_field(inner)), field("y", list_of(TEXT)))
+    assert holder["plan"].run({"x": 2, "y": ["a"]}, False) == {
+        "x": {"x": {"x": "leaf", "y": None}, "y": None},
+        "y": ["a"],
+    }
+    holder.clear()
+
+
+def test_payload_mutated_after_construction_changes_nothing():
+    fields = [field("a", TEXT)]
+    payload = (None, fields)
+    s = DumpSerializer(payload, MISSING)
+    fields.clear()
+    fields.append(field("b"))
+    assert s.run({"a": 1, "b": 2}, False) == {"a": "1"}
+
+
+def test_many_input_list_mutated_while_dumping_is_read_like_python():
+    items = [{"v": 1}, {"v": 2}]
+
+    class Grow:
+        def serialize(self, attr, obj, arg):
+            if len(items) < 4:
+                items.append({"v": len(items) + 1})
+            return obj["v"]
+
+    out = plan(delegate("v", Grow())).run(items, True)
+    assert out == [{"v": 1}, {"v": 2}, {"v": 3}, {"v": 4}]
