@@ -357,8 +357,12 @@ def test_dict_lookup_runs_key_equality_once(attr):
             calls.append(other)
             return False
 
-    assert plan(field("v", attr=attr)).run({Collides(): 1}, False) == {}
-    assert calls == ["k"]
+    d = {Collides(): 1}
+    assert "k" not in d
+    one_lookup = len(calls)  # probing may meet the colliding entry more than once
+    calls.clear()
+    assert plan(field("v", attr=attr)).run(d, False) == {}
+    assert len(calls) == one_lookup
 
 
 class StrKey(str):
