@@ -1,0 +1,91 @@
+// The object-access rule: items before attributes, and absence as the missing sentinel.
+#include "dump/internal.hpp"
+#include "module/names.hpp"
+
+namespace corvane::dump {
+namespace {
+
+// What the host's item lookup treats as "not there": anything else propagates.
+bool is_absent_item_error() noexcept {
+    return PyErr_ExceptionMatches(PyExc_KeyError) || PyErr_ExceptionMatches(PyExc_IndexError) ||
+           PyErr_ExceptionMatches(PyExc_TypeError) || PyErr_ExceptionMatches(PyExc_AttributeError);
+}
+
+}  // namespace
+
+PyObject* getattr_or_missing(PyObject* obj, PyObject* key, PyObject* missing) noexcept {
+    PyObject* v = PyObject_GetAttr(obj, key);
+    if (v) return v;
+    if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return nullptr;
+    PyErr_Clear();
+    return Py_NewRef(missing);
+}
+
+namespace {
+
+// Whether obj[key] needs trying at all; see get_one.
+bool is_plain(PyTypeObject* type) noexcept {
+    // With neither subscript slot, obj[key] can only fail with a TypeError (only type
+    // objects have a fallback, __class_getitem__, and their metatype's attribute hook is
+    // not the generic one). With the generic hook as well, no class in the MRO defines
+    // __getitem__ (a heap type has those slots exactly when one does), so hasattr could
+    // only find one in the instance dict, running no descriptor and no host code. Either
+    // answer then leads to getattr, so the probe is skipped: this spares a plain object
+    // an AttributeError raised and cleared for every field.
+    return PyType_GetSlot(type, Py_tp_getattro) == reinterpret_cast<void*>(&PyObject_GenericGetAttr) &&
+           !PyType_GetSlot(type, Py_mp_subscript) && !PyType_GetSlot(type, Py_sq_item);
+}
+
+// hasattr(obj, "__getitem__") asked for real: an attribute hook or a descriptor may run
+// host code or raise. 1, 0, or -1 with an error other than AttributeError.
+int probe_getitem(PyObject* obj) noexcept {
+    PyObject* attr = PyObject_GetAttr(obj, g_names.getitem);
+    if (attr) {
+        Py_DECREF(attr);
+        return 1;
+    }
+    if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return -1;
+    PyErr_Clear();
+    return 0;
+}
+
+}  // namespace
+
+PyObject* get_one(PyObject* obj, PyObject* key, PyObject* missing) noexcept {
+    if (PyDict_CheckExact(obj)) {
+        PyObject* v = PyDict_GetItemWithError(obj, key);
+        if (v) return Py_NewRef(v);
+        if (PyErr_Occurred()) return nullptr;
+        // An absent key still reaches the dict's attributes (`items`, `keys`, ...).
+        return getattr_or_missing(obj, key, missing);
+    }
+    if (is_plain(Py_TYPE(obj))) {
+        PyObject* v = PyObject_GenericGetAttr(obj, key);
+        if (v) return v;
+        if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return nullptr;
+        PyErr_Clear();
+        return Py_NewRef(missing);
+    }
+    const int item = probe_getitem(obj);
+    if (item < 0) return nullptr;
+    if (item) {
+        PyObject* v = PyObject_GetItem(obj, key);
+        if (v) return v;
+        if (!is_absent_item_error()) return nullptr;
+        PyErr_Clear();
+    }
+    return getattr_or_missing(obj, key, missing);
+}
+
+PyObject* get_value(const FieldSpec& f, const Ctx& ctx, PyObject* obj) noexcept {
+    if (f.path.empty()) return get_one(obj, f.attribute, ctx.missing);
+    // No early stop on a missing piece: the next lookup runs on the sentinel itself.
+    Ref cur = Ref::borrow(obj);
+    for (PyObject* piece : f.path) {
+        cur = Ref::steal(get_one(cur.get(), piece, ctx.missing));
+        if (!cur) return nullptr;
+    }
+    return cur.release();
+}
+
+}  // namespace corvane::dump
