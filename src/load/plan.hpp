@@ -100,6 +100,9 @@ struct LoadSerializer {
     bool many = false;
     ExtraKeys extra_keys = ExtraKeys::Ignore;
     PyObject* known_keys = nullptr;
+    // known_keys is an exact frozenset of exact str, so `key in known_keys` for an exact
+    // str key runs no host code (set at decoding).
+    bool plain_known_keys = false;
     std::vector<LoadFieldSpec> fields;
 };
 
