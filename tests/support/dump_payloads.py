@@ -3,11 +3,7 @@
 # ruff: noqa: E704 - one builder per line reads as the table of element tags it is
 
 from corvane_core._core import DumpSerializer
-
-try:  # the suite's sentinel under pytest, a private one elsewhere
-    from conftest import MISSING
-except ImportError:  # pragma: no cover
-    MISSING = type("Missing", (), {"__repr__": lambda self: "<missing>"})()
+from tests.support.common import MISSING
 
 PASS, TEXT, STRINGIFY, DICT_COPY, STRINGIFY_ALT = (0,), (1,), (6,), (10,), (16,)
 
