@@ -36,6 +36,20 @@ PyObject* apply_list_of(const Element& e, const Ctx& ctx, PyObject* value, bool 
     return rc < 0 ? nullptr : out.release();
 }
 
+// dict(value) reads a mapping through its keys() but drains any other iterable of pairs,
+// so a one-shot iterable falls back here exactly as in ListOf.
+PyObject* apply_dict_copy(PyObject* value, const Ctx& ctx, bool reiterable_only) noexcept {
+    if (reiterable_only && !is_reiterable(value)) {
+        Ref keys = Ref::steal(PyObject_GetAttrString(value, "keys"));
+        if (!keys) {
+            if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return nullptr;
+            PyErr_Clear();
+            return raise_fallback();
+        }
+    }
+    return call1(ctx.dict_type, value);
+}
+
 // d[key] on a dict this run has just built; the miss goes through PyObject_GetItem so
 // that the KeyError is the interpreter's own.
 PyObject* item_of(PyObject* d, PyObject* key) noexcept {
@@ -103,7 +117,7 @@ PyObject* apply_in(const Element& e, const Ctx& ctx, PyObject* value, bool reite
         }
         case Kind::DictCopy:
             if (value == Py_None) return none();
-            return call1(ctx.dict_type, value);
+            return apply_dict_copy(value, ctx, reiterable_only);
         case Kind::Nested:
             if (value == Py_None) return none();
             return run_in(*e.serializer, ctx, value, e.many, reiterable_only);

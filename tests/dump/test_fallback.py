@@ -7,7 +7,8 @@ import pytest
 
 from corvane_core._core import AccelFallback
 from tests.support.dump_payloads import (
-    PASS, TEXT, call_field, delegate, dict_of, field, list_of, nested, nested_key, plan, schema, tuple_of,
+    DICT_COPY, PASS, TEXT, call_field, delegate, dict_of, field, list_of, nested, nested_key, plan, schema,
+    tuple_of,
 )
 
 
@@ -47,6 +48,7 @@ def shapes(fallible):
         "nested_many": (plan(field("v", nested(inner, many=True))), lambda x: {"v": x}, False),
         "nested_key_many": (plan(field("v", nested_key(inner, "v", many=True), default=0)), lambda x: {"v": x}, False),
         "deeper_list_of": (plan(field("n", nested(inner)), field("w", list_of()), *extra), lambda x: {"w": x}, False),
+        "dict_copy": (plan(field("v", DICT_COPY), *extra), lambda x: {"v": map(lambda d: ("k", d), x)}, False),
     }
 
 
@@ -66,6 +68,19 @@ def test_one_shot_iterables(fallible, shape, kind):
         except KeyError:  # NestedKey on a file's lines: read all the same
             pass
         assert list(source) == []
+
+
+class Mapping:
+    def keys(self):
+        return iter(["k"])  # one-shot, but the mapping hands out a new one each time
+
+    def __getitem__(self, key):
+        return 1
+
+
+@pytest.mark.parametrize("value", [[("k", 1)], {"k": 1}, Mapping()])
+def test_dict_copy_reads_pairs_and_mappings_in_a_plan_that_can_fall_back(value):
+    assert plan(field("v", DICT_COPY), field("t", tuple_of(), default=())).run({"v": value}, False)["v"] == {"k": 1}
 
 
 def test_a_later_fallback_protects_earlier_fields():
