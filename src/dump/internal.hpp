@@ -17,7 +17,7 @@ PyObject* get_one(PyObject* obj, PyObject* key, PyObject* missing) noexcept;
 // getattr(obj, key), with AttributeError turned into a new reference to `missing`.
 PyObject* getattr_or_missing(PyObject* obj, PyObject* key, PyObject* missing) noexcept;
 
-// get_value with the commonest case, a key present in an exact dict, inline.
+// get_value with the commonest case, a field of an exact dict, inline.
 inline PyObject* fetch(const FieldSpec& f, const Ctx& ctx, PyObject* obj) noexcept {
     if (f.path.empty() && PyDict_CheckExact(obj)) {
         if (PyObject* v = PyDict_GetItemWithError(obj, f.attribute)) return Py_NewRef(v);
