@@ -150,7 +150,7 @@ def measure(rich, n, repeat):
 def main():
     ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     ap.add_argument("--records", type=int, default=data.N)
-    ap.add_argument("--repeat", type=int, default=11)
+    ap.add_argument("--repeat", type=int, default=21)
     args = ap.parse_args()
 
     print(
