@@ -15,7 +15,6 @@ import time
 from typing import Annotated
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "python"))
 
 import baseline_dump  # noqa: E402
 import data  # noqa: E402
