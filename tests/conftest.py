@@ -1,35 +1,16 @@
-import os
 import pathlib
 import sys
 
 import pytest
 
-ROOT = pathlib.Path(__file__).resolve().parent.parent
-# Lets `python -m pytest` find tests.support without installing anything.
-sys.path.insert(0, str(ROOT))
+# Lets tests import tests.support without installing anything.
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent.parent))
 
-
-class _Missing:
-    """The host's missing-value sentinel: only its identity matters."""
-
-    def __repr__(self):
-        return "<missing>"
-
-
-MISSING = _Missing()
+# Re-exported from one module so that `tests.conftest` and pytest's own conftest
+# module share the same sentinel object.
+from tests.support.common import MISSING, ROOT, jsontestsuite_dir  # noqa: E402,F401
 
 
 @pytest.fixture
 def missing():
     return MISSING
-
-
-def jsontestsuite_dir():
-    """The public JSON conformance corpus, or None when this checkout has none beside it."""
-    env = os.environ.get("CORVANE_JSONTESTSUITE")
-    candidates = [pathlib.Path(env)] if env else []
-    candidates.append(ROOT.parent / "shared" / "jsontestsuite")
-    for c in candidates:
-        if (c / "test_parsing").is_dir():
-            return c / "test_parsing"
-    return None

@@ -1,0 +1,187 @@
+"""The module's public surface: names, classes, argument binding, initialisation, GC."""
+
+import gc
+import importlib
+import subprocess
+import sys
+import textwrap
+import weakref
+
+import pytest
+
+from corvane_core import _core
+from tests.support.common import MISSING
+
+EMPTY_DUMP = (None, [])
+EMPTY_LOAD = (False, 1, frozenset(), [])
+
+
+def test_exports_in_order():
+    assert _core.__all__ == ["DumpSerializer", "LoadDeserializer", "AccelFallback", "PROTOCOL_VERSION"]
+    assert _core.PROTOCOL_VERSION == 18
+    assert _core.__doc__ == ""
+    assert _core.__name__ == "corvane_core._core"
+
+
+def test_reimport_gives_same_module():
+    assert importlib.import_module("corvane_core._core") is _core
+    # A fresh initialisation (as importlib.reload does for extensions) returns the first object.
+    spec = importlib.util.find_spec("corvane_core._core")
+    assert importlib.util.module_from_spec(spec) is _core
+
+
+def test_accel_fallback_identity():
+    exc = _core.AccelFallback
+    assert issubclass(exc, Exception) and exc.__bases__ == (Exception,)
+    assert exc.__name__ == "AccelFallback" and exc.__module__ == "_core"
+    assert exc.__doc__ == (
+        "Internal signal: the accelerated load hit an edge case and the caller should fall back to "
+        "pure-Python corvane (so errors/values match exactly)."
+    )
+
+
+@pytest.mark.parametrize(
+    "cls, text, payload",
+    [(_core.DumpSerializer, "(payload, missing)", EMPTY_DUMP), (_core.LoadDeserializer, "(payload, missing)", EMPTY_LOAD)],
+)
+def test_plan_class_surface(cls, text, payload):
+    assert cls.__module__ == "corvane_core._core"
+    assert cls.__text_signature__ == text
+    assert not cls.__doc__
+    plan = cls(payload=payload, missing=MISSING)
+    assert not [n for n in vars(plan.__class__) if not n.startswith("__") and n not in ("run", "run_json")]
+
+
+@pytest.mark.parametrize(
+    "method, signature",
+    [
+        (_core.DumpSerializer.run, "($self, obj, many)"),
+        (_core.DumpSerializer.run_json, "($self, obj, many)"),
+        (_core.LoadDeserializer.run, "($self, data, many, partial)"),
+        (_core.LoadDeserializer.run_json, "($self, data, many, partial)"),
+    ],
+)
+def test_method_signatures(method, signature):
+    assert method.__text_signature__ == signature
+    assert method.__doc__
+
+
+def test_method_docstrings_exact():
+    assert _core.DumpSerializer.run.__doc__ == (
+        "Serialize ``obj`` (or each element if ``many``) into a dict (or list)."
+    )
+    assert _core.LoadDeserializer.run.__doc__.startswith(
+        "Deserialize ``data``; raises ``AccelFallback`` to defer to Python.\n\n``partial`` mirrors"
+    )
+    assert _core.LoadDeserializer.run_json.__doc__.startswith("SPIKE (Design A): fused ``loads`` \u2014 parse")
+
+
+@pytest.mark.parametrize(
+    "args, kwargs, message",
+    [
+        ((EMPTY_DUMP,), {}, "missing required argument 'missing'"),
+        ((), {"payload": EMPTY_DUMP}, "missing required argument 'missing'"),
+        ((EMPTY_DUMP, MISSING, 3), {}, "at most 2"),
+        ((), {"payload": EMPTY_DUMP, "missing": MISSING, "extra": 1}, "at most 2"),
+    ],
+)
+def test_constructor_argument_errors(args, kwargs, message):
+    with pytest.raises(TypeError, match=message):
+        _core.DumpSerializer(*args, **kwargs)
+
+
+@pytest.fixture
+def dump_plan():
+    return _core.DumpSerializer(EMPTY_DUMP, MISSING)
+
+
+@pytest.fixture
+def load_plan():
+    return _core.LoadDeserializer(EMPTY_LOAD, MISSING)
+
+
+@pytest.mark.parametrize("method", ["run", "run_json"])
+@pytest.mark.parametrize(
+    "args, kwargs, message",
+    [
+        ((object(), 1), {}, "argument 'many' must be bool, not int"),
+        ((object(), None), {}, "argument 'many' must be bool, not NoneType"),
+        ((object(),), {}, "missing required argument 'many' \\(pos 2\\)"),
+        ((), {"many": True}, "missing required argument 'obj' \\(pos 1\\)"),
+        ((object(), True, 3), {}, "takes at most 2 arguments \\(3 given\\)"),
+        ((object(), True), {"obj": 1}, "given by name \\('obj'\\) and position \\(1\\)"),
+        ((object(), True), {"bogus": 1}, "'bogus' is an invalid keyword argument"),
+    ],
+)
+def test_dump_method_argument_errors(dump_plan, method, args, kwargs, message):
+    with pytest.raises(TypeError, match=f"{method}\\(\\).*{message}|{message}.*{method}\\(\\)"):
+        getattr(dump_plan, method)(*args, **kwargs)
+
+
+@pytest.mark.parametrize("method", ["run", "run_json"])
+def test_load_method_requires_bool_many(load_plan, method):
+    with pytest.raises(TypeError, match="'many'"):
+        getattr(load_plan, method)("{}", 0, None)
+    with pytest.raises(TypeError, match="'partial'"):
+        getattr(load_plan, method)(data="{}", many=False)
+
+
+def test_keywords_accepted(dump_plan, load_plan):
+    assert dump_plan.run(obj=object(), many=False) == {}
+    assert dump_plan.run_json(many=False, obj=None) == "{}"
+    assert load_plan.run(data={}, many=False, partial=None) == {}
+    assert load_plan.run_json(partial=None, many=True, data="[]") == []
+
+
+def test_fallback_is_fresh_and_empty(load_plan):
+    seen = []
+    for _ in range(2):
+        with pytest.raises(_core.AccelFallback) as info:
+            load_plan.run([], False, None)
+        assert info.value.args == () and str(info.value) == ""
+        seen.append(info.value)
+    assert seen[0] is not seen[1]
+
+
+def test_plan_cycle_is_collected():
+    class Field:
+        def serialize(self, attr, obj, arg):
+            return 1
+
+    class Schema:
+        pass
+
+    schema = Schema()
+    field = Field()
+    field.schema = schema
+    schema.dump_plan = _core.DumpSerializer((schema, [(True, "k", "a", field)]), MISSING)
+    schema.load_plan = _core.LoadDeserializer((False, 1, schema, []), MISSING)
+    assert schema.dump_plan.run(object(), False) == {"k": 1}
+    ref = weakref.ref(schema)
+    del schema, field
+    gc.collect()
+    assert ref() is None
+
+
+def test_subinterpreter_import_refused():
+    code = textwrap.dedent(
+        """
+        import _testcapi, sys
+        import corvane_core._core
+        r = _testcapi.run_in_subinterp(
+            "try:\\n"
+            "    import corvane_core._core\\n"
+            "except ImportError:\\n"
+            "    open(%r, 'w').write('refused')\\n"
+        )
+        """
+    )
+    pytest.importorskip("_testcapi")
+    import os
+    import tempfile
+
+    with tempfile.TemporaryDirectory() as d:
+        marker = os.path.join(d, "m")
+        env = dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path))
+        subprocess.run([sys.executable, "-c", code % marker], check=True, env=env, timeout=60)
+        assert open(marker).read() == "refused"
