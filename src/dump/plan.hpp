@@ -47,6 +47,8 @@ struct Element {
     std::unique_ptr<Element> key_element;      // DictOf (null: keys unchanged)
     std::unique_ptr<Element> value_element;    // DictOf (null: values unchanged)
     std::vector<Element> items;                // TupleOf
+    // Some node at or below this one can raise AccelFallback under run (a DictOf or TupleOf).
+    bool may_fall_back = false;
 };
 
 struct FieldSpec {
@@ -62,6 +64,8 @@ struct FieldSpec {
 struct Serializer {
     PyObject* serialize_arg = nullptr;
     std::vector<FieldSpec> fields;
+    // A run of this plan can raise AccelFallback; then it must not consume one-shot iterators.
+    bool may_fall_back = false;
 };
 
 }  // namespace corvane::dump

@@ -1,0 +1,76 @@
+// The object-access rule: items before attributes, and absence as the missing sentinel.
+#include "dump/internal.hpp"
+#include "module/names.hpp"
+
+namespace corvane::dump {
+namespace {
+
+PyObject* getattr_or_missing(PyObject* obj, PyObject* key, PyObject* missing) noexcept {
+    PyObject* v = PyObject_GetAttr(obj, key);
+    if (v) return v;
+    if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return nullptr;
+    PyErr_Clear();
+    return Py_NewRef(missing);
+}
+
+// What the host's item lookup treats as "not there": anything else propagates.
+bool is_absent_item_error() noexcept {
+    return PyErr_ExceptionMatches(PyExc_KeyError) || PyErr_ExceptionMatches(PyExc_IndexError) ||
+           PyErr_ExceptionMatches(PyExc_TypeError) || PyErr_ExceptionMatches(PyExc_AttributeError);
+}
+
+}  // namespace
+
+int has_getitem(PyObject* obj) noexcept {
+    PyTypeObject* type = Py_TYPE(obj);
+    // With the generic attribute hook and neither subscript slot, no class in the MRO
+    // defines __getitem__ (a heap type gets those slots exactly when one does), so only
+    // the instance dict could supply it and no descriptor can run. PyObject_HasAttr then
+    // answers like hasattr, without creating and clearing an AttributeError for each
+    // field of a plain object.
+    if (PyType_GetSlot(type, Py_tp_getattro) == reinterpret_cast<void*>(&PyObject_GenericGetAttr) &&
+        !PyType_GetSlot(type, Py_mp_subscript) && !PyType_GetSlot(type, Py_sq_item)) {
+        return PyObject_HasAttr(obj, g_names.getitem);
+    }
+    // A __getattr__/__getattribute__ hook or a descriptor may run host code: ask for real.
+    PyObject* attr = PyObject_GetAttr(obj, g_names.getitem);
+    if (attr) {
+        Py_DECREF(attr);
+        return 1;
+    }
+    if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return -1;
+    PyErr_Clear();
+    return 0;
+}
+
+PyObject* get_one(PyObject* obj, PyObject* key, PyObject* missing) noexcept {
+    if (PyDict_CheckExact(obj)) {
+        PyObject* v = PyDict_GetItemWithError(obj, key);
+        if (v) return Py_NewRef(v);
+        if (PyErr_Occurred()) return nullptr;
+        // An absent key still reaches the dict's attributes (`items`, `keys`, ...).
+        return getattr_or_missing(obj, key, missing);
+    }
+    const int has = has_getitem(obj);
+    if (has < 0) return nullptr;
+    if (has) {
+        PyObject* v = PyObject_GetItem(obj, key);
+        if (v) return v;
+        if (!is_absent_item_error()) return nullptr;
+        PyErr_Clear();
+    }
+    return getattr_or_missing(obj, key, missing);
+}
+
+PyObject* get_value(const FieldSpec& f, const Ctx& ctx, PyObject* obj) noexcept {
+    if (f.path.empty()) return get_one(obj, f.attribute, ctx.missing);
+    // No early stop on a missing piece: the next lookup runs on the sentinel itself.
+    Ref cur = Ref::borrow(obj);
+    for (PyObject* piece : f.path) {
+        cur = Ref::steal(get_one(cur.get(), piece, ctx.missing));
+        if (!cur) return nullptr;
+    }
+    return cur.release();
+}
+
+}  // namespace corvane::dump

@@ -1,0 +1,186 @@
+// Dump execution: the record loop and the one dispatch over element kinds.
+#include "dump/internal.hpp"
+#include "module/depth.hpp"
+#include "module/names.hpp"
+
+namespace corvane::dump {
+namespace {
+
+constexpr const char kWhere[] = " while dumping an object";
+
+PyObject* none() noexcept { return Py_NewRef(Py_None); }
+
+// Int and Float: `exact` is the builtin whose instances pass unchanged; `convert` is the
+// plan's int/float (builtins at construction), called for everything else.
+PyObject* apply_number(PyObject* value, bool as_text, PyTypeObject* exact, PyObject* convert) noexcept {
+    if (Py_IS_TYPE(value, exact)) {
+        if (!as_text) return Py_NewRef(value);
+        // int(x)/float(x) of an exact instance is x itself, so only str() is left.
+        if (convert == reinterpret_cast<PyObject*>(exact)) return PyObject_Str(value);
+    }
+    Ref r = Ref::steal(call1(convert, value));
+    if (!r || !as_text) return r.release();
+    return PyObject_Str(r.get());
+}
+
+PyObject* apply_list_of(const Element& e, const Ctx& ctx, PyObject* value, bool reiterable_only) noexcept {
+    DepthGuard guard;
+    if (!guard.enter(kWhere)) return nullptr;
+    Ref out = Ref::steal(PyList_New(0));
+    if (!out) return nullptr;
+    const Element& child = *e.child;
+    const int rc = for_each_item(value, reiterable_only, [&](PyObject* item) noexcept {
+        Ref r = Ref::steal(apply_in(child, ctx, item, reiterable_only));
+        return r ? PyList_Append(out.get(), r.get()) : -1;
+    });
+    return rc < 0 ? nullptr : out.release();
+}
+
+// d[key] on a dict this run has just built; the miss goes through PyObject_GetItem so
+// that the KeyError is the interpreter's own.
+PyObject* item_of(PyObject* d, PyObject* key) noexcept {
+    if (PyDict_CheckExact(d)) {
+        if (PyObject* v = PyDict_GetItemWithError(d, key)) return Py_NewRef(v);
+        if (PyErr_Occurred()) return nullptr;
+    }
+    return PyObject_GetItem(d, key);
+}
+
+PyObject* apply_nested_key(const Element& e, const Ctx& ctx, PyObject* value, bool reiterable_only) noexcept {
+    Ref r = Ref::steal(run_in(*e.serializer, ctx, value, e.many, reiterable_only));
+    if (!r) return nullptr;
+    if (!e.many) return item_of(r.get(), e.key);
+    // `value` is not None here, so run_in iterated it and `r` is our own list of dicts.
+    const Py_ssize_t n = PyList_Size(r.get());
+    Ref out = Ref::steal(PyList_New(0));
+    if (!out) return nullptr;
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        Ref v = Ref::steal(item_of(PyList_GetItem(r.get(), i), e.key));
+        if (!v || PyList_Append(out.get(), v.get()) < 0) return nullptr;
+    }
+    return out.release();
+}
+
+}  // namespace
+
+PyObject* apply_in(const Element& e, const Ctx& ctx, PyObject* value, bool reiterable_only) noexcept {
+    switch (e.kind) {
+        case Kind::Passthrough:
+            return Py_NewRef(value);
+        case Kind::Constant:
+            return Py_NewRef(e.value);
+        case Kind::CallField:
+        case Kind::CallFieldAlt:
+            // Called for None too.
+            return call3(e.function, value, Py_None, Py_None);
+        case Kind::Text:
+            if (value == Py_None) return none();
+            if (PyBytes_Check(value)) return call_method1(value, g_names.decode, g_names.utf_8);
+            return PyObject_Str(value);
+        case Kind::Int:
+            if (value == Py_None) return none();
+            return apply_number(value, e.as_text, &PyLong_Type, ctx.int_type);
+        case Kind::Float:
+            if (value == Py_None) return none();
+            return apply_number(value, e.as_text, &PyFloat_Type, ctx.float_type);
+        case Kind::Stringify:
+        case Kind::StringifyAlt:
+            if (value == Py_None) return none();
+            return PyObject_Str(value);
+        case Kind::DateFormat:
+            if (value == Py_None) return none();
+            if (e.formatter) return call1(e.formatter, value);
+            return call_method1(value, g_names.strftime, e.format);
+        case Kind::EnumMember: {
+            if (value == Py_None) return none();
+            DepthGuard guard;
+            if (!guard.enter(kWhere)) return nullptr;
+            Ref member = Ref::steal(PyObject_GetAttr(value, e.use_value ? g_names.value : g_names.name));
+            if (!member) return nullptr;
+            return apply_in(*e.child, ctx, member.get(), reiterable_only);
+        }
+        case Kind::DictCopy:
+            if (value == Py_None) return none();
+            return call1(ctx.dict_type, value);
+        case Kind::Nested:
+            if (value == Py_None) return none();
+            return run_in(*e.serializer, ctx, value, e.many, reiterable_only);
+        case Kind::ListOf:
+            if (value == Py_None) return none();
+            return apply_list_of(e, ctx, value, reiterable_only);
+        case Kind::DictOf:
+            if (value == Py_None) return none();
+            return apply_dict_of(e, ctx, value, reiterable_only);
+        case Kind::TupleOf:
+            if (value == Py_None) return none();
+            return apply_tuple_of(e, ctx, value, reiterable_only);
+        case Kind::NestedKey:
+            if (value == Py_None) return none();
+            return apply_nested_key(e, ctx, value, reiterable_only);
+    }
+    PyErr_SetString(PyExc_SystemError, "corrupt dump plan");
+    return nullptr;
+}
+
+PyObject* run_one_in(const Serializer& s, const Ctx& ctx, PyObject* obj, bool reiterable_only) noexcept {
+    // Counted per record as well, so host code that re-enters a plan cannot recurse
+    // through C frames without bound.
+    DepthGuard guard;
+    if (!guard.enter(kWhere)) return nullptr;
+    Ref out = Ref::steal(PyDict_New());
+    if (!out) return nullptr;
+    for (const FieldSpec& f : s.fields) {
+        Ref result;
+        if (f.delegate) {
+            result = Ref::steal(
+                PyObject_CallMethodObjArgs(f.field, g_names.serialize, f.attribute, obj, s.serialize_arg, nullptr));
+            if (!result) return nullptr;
+            if (result.get() == ctx.missing) continue;
+        } else {
+            Ref value = Ref::steal(get_value(f, ctx, obj));
+            if (!value) return nullptr;
+            PyObject* v = value.get();
+            if (v == ctx.missing) {
+                v = f.default_value;
+                if (v == ctx.missing) continue;
+            }
+            // Stored whatever it is, even the sentinel: it is not compared again.
+            result = Ref::steal(apply_in(f.element, ctx, v, reiterable_only));
+            if (!result) return nullptr;
+        }
+        if (PyDict_SetItem(out.get(), f.out_key, result.get()) < 0) return nullptr;
+    }
+    return out.release();
+}
+
+PyObject* run_in(const Serializer& s, const Ctx& ctx, PyObject* obj, bool many, bool reiterable_only) noexcept {
+    // None with many is one object, not an empty iteration.
+    if (!many || obj == Py_None) return run_one_in(s, ctx, obj, reiterable_only);
+    Ref out = Ref::steal(PyList_New(0));
+    if (!out) return nullptr;
+    const int rc = for_each_item(obj, reiterable_only, [&](PyObject* item) noexcept {
+        Ref r = Ref::steal(run_one_in(s, ctx, item, reiterable_only));
+        return r ? PyList_Append(out.get(), r.get()) : -1;
+    });
+    return rc < 0 ? nullptr : out.release();
+}
+
+PyObject* get_iter(PyObject* obj, bool may_fall_back) noexcept {
+    // Checked before iter() so that no host code runs ahead of the fallback.
+    if (may_fall_back && !is_reiterable(obj)) return raise_fallback();
+    return PyObject_GetIter(obj);
+}
+
+PyObject* run(const Serializer& s, const Ctx& ctx, PyObject* obj, bool many) noexcept {
+    return run_in(s, ctx, obj, many, s.may_fall_back);
+}
+
+PyObject* run_one(const Serializer& s, const Ctx& ctx, PyObject* obj) noexcept {
+    return run_one_in(s, ctx, obj, s.may_fall_back);
+}
+
+PyObject* apply(const Element& e, const Ctx& ctx, PyObject* value) noexcept {
+    return apply_in(e, ctx, value, true);
+}
+
+}  // namespace corvane::dump
