@@ -17,6 +17,9 @@ struct Partial {
     static Partial from_arg(PyObject* arg) noexcept;
     // The selection for the level below the field `name`; -1 with an exception set.
     static int derive(const Partial& partial, PyObject* name, Partial& out) noexcept;
+    // Whether an absent field called `name` is skipped: 1 yes, 0 no, -1 with an exception
+    // set (the error of the `in` test, or AccelFallback for a selection `in` would consume).
+    int skips(PyObject* name) const noexcept;
 };
 
 }  // namespace corvane::load

@@ -1,0 +1,125 @@
+// Pieces shared by the load engine's own files: decoding entry points below the plan
+// level, validator checks, and the careful walks over input containers.
+#pragma once
+#include "load/load.hpp"
+#include "module/compat.hpp"
+#include "module/fallback.hpp"
+#include "module/ref.hpp"
+
+namespace corvane {
+class Arena;
+}
+
+namespace corvane::load {
+
+// Decoding; 0 or -1 with the exception set.
+int parse_load_element(PyObject* payload, Arena& arena, LoadElement& out) noexcept;
+int parse_validator(PyObject* entry, Arena& arena, Validator& out) noexcept;
+// Entries of a Direct field (a list, walked by index).
+int parse_validator_list(PyObject* list, Arena& arena, std::vector<Validator>& out) noexcept;
+// Entries of a DictOf side (any iterable).
+int parse_validator_iterable(PyObject* iterable, Arena& arena, std::vector<Validator>& out) noexcept;
+
+// The container kinds of LoadElement::apply.
+PyObject* apply_list_of(const LoadElement& e, const Ctx& ctx, PyObject* value, const Partial& partial) noexcept;
+PyObject* apply_tuple_of(const LoadElement& e, const Ctx& ctx, PyObject* value, const Partial& partial) noexcept;
+PyObject* apply_dict_of(const LoadElement& e, const Ctx& ctx, PyObject* value, const Partial& partial) noexcept;
+PyObject* apply_nested_key(const LoadElement& e, const Ctx& ctx, PyObject* value, const Partial& partial) noexcept;
+
+// 1 valid, 0 invalid, -1 with the exception a check raised.
+int check(const Validator& v, PyObject* value) noexcept;
+
+// True for an object whose iteration consumes it (iter(x) is x). The host re-runs the
+// whole call after a fallback, so such an input must fall back before we take an item.
+inline bool is_consumable(PyObject* obj) noexcept { return !is_reiterable(obj) && PyIter_Check(obj); }
+
+// `item in container`, refusing containers that `in` would consume.
+inline int contains(PyObject* container, PyObject* item) noexcept {
+    if (is_consumable(container)) return raise_fallback_int();
+    return PySequence_Contains(container, item);
+}
+
+// Calls fn(item) for each item of iter(seq), seq being a list or tuple (subclasses
+// included). Exact lists are read by index against their current length, as the list
+// iterator does, so a callback that mutates the list cannot make us read past its end;
+// every item is held by a strong reference while fn runs. fn returns 0 to go on and -1
+// with an exception set to stop.
+template <class Fn>
+int for_each_item(PyObject* seq, Fn&& fn) noexcept {
+    if (PyList_CheckExact(seq)) {
+        for (Py_ssize_t i = 0; i < PyList_Size(seq); ++i) {
+            Ref item = Ref::borrow(PyList_GetItem(seq, i));
+            if (!item || fn(item.get()) < 0) return -1;
+        }
+        return 0;
+    }
+    if (PyTuple_CheckExact(seq)) {
+        // Immutable, and the caller holds it: borrowed items stay alive.
+        Py_ssize_t n = PyTuple_Size(seq);
+        for (Py_ssize_t i = 0; i < n; ++i) {
+            if (fn(PyTuple_GetItem(seq, i)) < 0) return -1;
+        }
+        return 0;
+    }
+    // Subclasses may override __iter__; iter() is what the host sees.
+    Ref it = Ref::steal(PyObject_GetIter(seq));
+    if (!it) return -1;
+    for (;;) {
+        Ref item = Ref::steal(PyIter_Next(it.get()));
+        if (!item) return PyErr_Occurred() ? -1 : 0;
+        if (fn(item.get()) < 0) return -1;
+    }
+}
+
+// Walks a dict's entries in order with the plain dict operations (a subclass's
+// overrides are not called). Each key and value is handed out as a strong reference
+// before any host code can run. Between steps host code may have changed the dict;
+// a change of its size, or of the entry we stood on, ends the walk with a fallback
+// instead of carrying on over a table that is no longer the one we started.
+class DictWalk {
+public:
+    explicit DictWalk(PyObject* dict) noexcept : dict_(dict), size_(PyDict_Size(dict)) {}
+
+    // 1 with key/value set, 0 at the end, -1 with AccelFallback set.
+    int next(Ref& key, Ref& value) noexcept {
+        if (PyDict_Size(dict_) != size_) return raise_fallback_int();
+        if (last_key_) {
+            // PyDict_Next from the previous position must find the very same entry again.
+            Py_ssize_t probe = last_pos_;
+            PyObject *k, *v;
+            if (!PyDict_Next(dict_, &probe, &k, &v) || k != last_key_.get() || probe != pos_)
+                return raise_fallback_int();
+        }
+        last_pos_ = pos_;
+        PyObject *k, *v;
+        if (!PyDict_Next(dict_, &pos_, &k, &v)) {
+            last_key_.reset();
+            return 0;
+        }
+        key = Ref::borrow(k);
+        value = Ref::borrow(v);
+        last_key_ = Ref::borrow(k);  // held, so its address cannot be reused meanwhile
+        return 1;
+    }
+
+private:
+    PyObject* dict_;
+    Py_ssize_t size_;
+    Py_ssize_t pos_ = 0;
+    Py_ssize_t last_pos_ = 0;
+    Ref last_key_;
+};
+
+// Converts `raw` (not None) with `element`, then runs `validators`: the shared step of a
+// field value and of a DictOf key or value. New reference or nullptr.
+inline PyObject* convert_checked(const LoadElement& element, const std::vector<Validator>& validators,
+                                 const Ctx& ctx, PyObject* raw, const Partial& partial) noexcept {
+    PyObject* value = apply(element, ctx, raw, partial);
+    if (value && !validators.empty() && check_all(validators, value) < 0) {
+        Py_DECREF(value);
+        return nullptr;
+    }
+    return value;
+}
+
+}  // namespace corvane::load

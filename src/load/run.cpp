@@ -1,0 +1,161 @@
+// Load execution: records, fields in plan order, host-field delegation, the unknown-key
+// pass and dotted result attributes. Every error path drops the result being built.
+#include "load/detail.hpp"
+#include "module/depth.hpp"
+#include "module/names.hpp"
+
+namespace corvane::load {
+namespace {
+
+// The host would recurse at least as deep as we do; past our cap it decides.
+bool enter_or_fallback(DepthGuard& guard) noexcept {
+    if (guard.enter(" while loading")) return true;
+    to_fallback();
+    return false;
+}
+
+// Absent Direct field: skipped under partial, else required falls back, else the default.
+int load_absent(PyObject* result, const LoadFieldSpec& f, const Ctx& ctx, const Partial& partial) noexcept {
+    int skipped = partial.skips(f.name);
+    if (skipped != 0) return skipped < 0 ? -1 : 0;
+    if (f.required) return raise_fallback_int();
+    if (f.default_value == ctx.missing) return 0;
+    // Stored as it is: never called, converted or validated.
+    return set_load_value(result, f, f.default_value);
+}
+
+int load_present(PyObject* result, const LoadFieldSpec& f, const Ctx& ctx, PyObject* raw,
+                 const Partial& partial) noexcept {
+    if (raw == Py_None) return f.nullable ? set_load_value(result, f, Py_None) : raise_fallback_int();
+    Ref value;
+    if (partial.state == Partial::State::Names) {
+        Partial narrowed;
+        if (Partial::derive(partial, f.name, narrowed) < 0) return -1;
+        value = Ref::steal(convert_checked(f.element, f.validators, ctx, raw, narrowed));
+    } else {
+        value = Ref::steal(convert_checked(f.element, f.validators, ctx, raw, partial));
+    }
+    return value ? set_load_value(result, f, value.get()) : -1;
+}
+
+// field.deserialize(value, name, data[, partial=...]); the host field does everything else.
+int load_delegate(PyObject* result, const LoadFieldSpec& f, const Ctx& ctx, PyObject* data, PyObject* raw,
+                  const Partial& partial) noexcept {
+    if (!raw) {
+        int skipped = partial.skips(f.name);
+        if (skipped != 0) return skipped < 0 ? -1 : 0;
+        raw = ctx.missing;
+    }
+    Ref kwargs;
+    if (partial.state != Partial::State::None) {
+        Partial narrowed;
+        if (Partial::derive(partial, f.name, narrowed) < 0) return -1;
+        PyObject* selection = partial.state == Partial::State::All ? Py_True : narrowed.names.get();
+        kwargs = Ref::steal(PyDict_New());
+        if (!kwargs || PyDict_SetItem(kwargs.get(), g_names.partial, selection) < 0) return -1;
+    }
+    Ref args = Ref::steal(PyTuple_Pack(3, raw, f.name, data));
+    if (!args) return -1;
+    Ref method = Ref::steal(PyObject_GetAttr(f.field, g_names.deserialize));
+    Ref out = method ? Ref::steal(PyObject_Call(method.get(), args.get(), kwargs.get())) : Ref();
+    if (!out) {
+        to_fallback();
+        return -1;
+    }
+    if (out.get() == ctx.missing) return 0;
+    return set_load_value(result, f, out.get());
+}
+
+int reject_unknown(const LoadSerializer& s, PyObject* data) noexcept {
+    // A snapshot: the `in` tests may run host code that changes the input.
+    Ref keys = Ref::steal(PyDict_Keys(data));
+    if (!keys) return -1;
+    Py_ssize_t n = PyList_Size(keys.get());
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        int known = contains(s.known_keys, PyList_GetItem(keys.get(), i));
+        if (known <= 0) return known < 0 ? -1 : raise_fallback_int();
+    }
+    return 0;
+}
+
+// Unknown keys are copied with the input's own key and value objects, after all fields.
+int keep_unknown(const LoadSerializer& s, PyObject* data, PyObject* result) noexcept {
+    DictWalk walk(data);
+    Ref key, value;
+    for (;;) {
+        int more = walk.next(key, value);
+        if (more <= 0) return more;
+        int known = contains(s.known_keys, key.get());
+        if (known < 0) return -1;
+        if (!known && PyDict_SetItem(result, key.get(), value.get()) < 0) return -1;
+    }
+}
+
+int load_fields(const LoadSerializer& s, const Ctx& ctx, PyObject* data, PyObject* result,
+                const Partial& partial) noexcept {
+    for (const LoadFieldSpec& f : s.fields) {
+        // Plain dict lookup, so a subclass's __getitem__/get is not consulted. The value
+        // is held at once: converters and validators may change `data`.
+        PyObject* found = PyDict_GetItemWithError(data, f.input_key);
+        if (!found && PyErr_Occurred()) return -1;
+        Ref raw = Ref::borrow(found);
+        int rc = f.delegate ? load_delegate(result, f, ctx, data, found, partial)
+                 : found    ? load_present(result, f, ctx, found, partial)
+                            : load_absent(result, f, ctx, partial);
+        if (rc < 0) return -1;
+    }
+    switch (s.extra_keys) {
+        case ExtraKeys::Reject:
+            return reject_unknown(s, data);
+        case ExtraKeys::Keep:
+            return keep_unknown(s, data, result);
+        case ExtraKeys::Ignore:
+            return 0;
+    }
+    return 0;
+}
+
+}  // namespace
+
+PyObject* run_one(const LoadSerializer& s, const Ctx& ctx, PyObject* data, const Partial& partial) noexcept {
+    if (!PyDict_Check(data)) return raise_fallback();
+    DepthGuard guard;
+    if (!enter_or_fallback(guard)) return nullptr;
+    Ref result = Ref::steal(PyDict_New());
+    if (!result || load_fields(s, ctx, data, result.get(), partial) < 0) return nullptr;
+    return result.release();
+}
+
+PyObject* run(const LoadSerializer& s, const Ctx& ctx, PyObject* data, bool many, const Partial& partial) noexcept {
+    if (!many) return run_one(s, ctx, data, partial);
+    if (!PyList_Check(data) && !PyTuple_Check(data)) return raise_fallback();
+    Ref out = Ref::steal(PyList_New(0));
+    if (!out) return nullptr;
+    int rc = for_each_item(data, [&](PyObject* record) noexcept -> int {
+        Ref loaded = Ref::steal(run_one(s, ctx, record, partial));
+        return loaded ? PyList_Append(out.get(), loaded.get()) : -1;
+    });
+    return rc < 0 ? nullptr : out.release();
+}
+
+int set_load_value(PyObject* result, const LoadFieldSpec& f, PyObject* value) noexcept {
+    if (f.path.empty()) return PyDict_SetItem(result, f.attribute, value);
+    // Each level is held while we descend: storing can run a key's __eq__/__hash__.
+    Ref level = Ref::borrow(result);
+    for (size_t i = 0; i + 1 < f.path.size(); ++i) {
+        PyObject* piece = f.path[i];
+        PyObject* next = PyDict_GetItemWithError(level.get(), piece);
+        if (next) {
+            if (!PyDict_Check(next)) return raise_fallback_int();
+            level = Ref::borrow(next);
+            continue;
+        }
+        if (PyErr_Occurred()) return -1;
+        Ref fresh = Ref::steal(PyDict_New());
+        if (!fresh || PyDict_SetItem(level.get(), piece, fresh.get()) < 0) return -1;
+        level = std::move(fresh);
+    }
+    return PyDict_SetItem(level.get(), f.path.back(), value);
+}
+
+}  // namespace corvane::load
