@@ -5,14 +5,6 @@
 namespace corvane::dump {
 namespace {
 
-PyObject* getattr_or_missing(PyObject* obj, PyObject* key, PyObject* missing) noexcept {
-    PyObject* v = PyObject_GetAttr(obj, key);
-    if (v) return v;
-    if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return nullptr;
-    PyErr_Clear();
-    return Py_NewRef(missing);
-}
-
 // What the host's item lookup treats as "not there": anything else propagates.
 bool is_absent_item_error() noexcept {
     return PyErr_ExceptionMatches(PyExc_KeyError) || PyErr_ExceptionMatches(PyExc_IndexError) ||
@@ -21,18 +13,28 @@ bool is_absent_item_error() noexcept {
 
 }  // namespace
 
-int has_getitem(PyObject* obj) noexcept {
+PyObject* getattr_or_missing(PyObject* obj, PyObject* key, PyObject* missing) noexcept {
+    PyObject* v = PyObject_GetAttr(obj, key);
+    if (v) return v;
+    if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return nullptr;
+    PyErr_Clear();
+    return Py_NewRef(missing);
+}
+
+int wants_item(PyObject* obj) noexcept {
     PyTypeObject* type = Py_TYPE(obj);
-    // With the generic attribute hook and neither subscript slot, no class in the MRO
-    // defines __getitem__ (a heap type gets those slots exactly when one does), so only
-    // the instance dict could supply it and no descriptor can run. PyObject_HasAttr then
-    // answers like hasattr, without creating and clearing an AttributeError for each
-    // field of a plain object.
-    if (PyType_GetSlot(type, Py_tp_getattro) == reinterpret_cast<void*>(&PyObject_GenericGetAttr) &&
-        !PyType_GetSlot(type, Py_mp_subscript) && !PyType_GetSlot(type, Py_sq_item)) {
-        return PyObject_HasAttr(obj, g_names.getitem);
+    // With neither subscript slot, obj[key] can only fail with a TypeError (only type
+    // objects have a fallback, __class_getitem__, and their metatype's attribute hook is
+    // not the generic one). With the generic hook as well, no class in the MRO defines
+    // __getitem__ (a heap type has those slots exactly when one does), so hasattr could
+    // only find one in the instance dict, running no descriptor and no host code. Either
+    // answer then leads to getattr, so the probe is skipped: this spares a plain object
+    // an AttributeError raised and cleared for every field.
+    if (!PyType_GetSlot(type, Py_mp_subscript) && !PyType_GetSlot(type, Py_sq_item) &&
+        PyType_GetSlot(type, Py_tp_getattro) == reinterpret_cast<void*>(&PyObject_GenericGetAttr)) {
+        return 0;
     }
-    // A __getattr__/__getattribute__ hook or a descriptor may run host code: ask for real.
+    // An attribute hook or a descriptor may run host code or raise: ask for real.
     PyObject* attr = PyObject_GetAttr(obj, g_names.getitem);
     if (attr) {
         Py_DECREF(attr);
@@ -51,9 +53,9 @@ PyObject* get_one(PyObject* obj, PyObject* key, PyObject* missing) noexcept {
         // An absent key still reaches the dict's attributes (`items`, `keys`, ...).
         return getattr_or_missing(obj, key, missing);
     }
-    const int has = has_getitem(obj);
-    if (has < 0) return nullptr;
-    if (has) {
+    const int item = wants_item(obj);
+    if (item < 0) return nullptr;
+    if (item) {
         PyObject* v = PyObject_GetItem(obj, key);
         if (v) return v;
         if (!is_absent_item_error()) return nullptr;

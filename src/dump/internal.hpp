@@ -14,8 +14,21 @@ PyObject* run_one_in(const Serializer& s, const Ctx& ctx, PyObject* obj, bool re
 PyObject* apply_in(const Element& e, const Ctx& ctx, PyObject* value, bool reiterable_only) noexcept;
 
 PyObject* get_one(PyObject* obj, PyObject* key, PyObject* missing) noexcept;
-// hasattr(obj, "__getitem__"): 1, 0, or -1 with an error that is not an AttributeError.
-int has_getitem(PyObject* obj) noexcept;
+// getattr(obj, key), with AttributeError turned into a new reference to `missing`.
+PyObject* getattr_or_missing(PyObject* obj, PyObject* key, PyObject* missing) noexcept;
+
+// get_value with the commonest case, a key present in an exact dict, inline.
+inline PyObject* fetch(const FieldSpec& f, const Ctx& ctx, PyObject* obj) noexcept {
+    if (f.path.empty() && PyDict_CheckExact(obj)) {
+        if (PyObject* v = PyDict_GetItemWithError(obj, f.attribute)) return Py_NewRef(v);
+        if (PyErr_Occurred()) return nullptr;
+        return getattr_or_missing(obj, f.attribute, ctx.missing);
+    }
+    return get_value(f, ctx, obj);
+}
+// Whether the lookup's `obj[key]` step must run: hasattr(obj, "__getitem__") where that
+// can change the outcome. 1, 0, or -1 with the probe's own error (not AttributeError).
+int wants_item(PyObject* obj) noexcept;
 
 PyObject* apply_dict_of(const Element& e, const Ctx& ctx, PyObject* value, bool reiterable_only) noexcept;
 PyObject* apply_tuple_of(const Element& e, const Ctx& ctx, PyObject* value, bool reiterable_only) noexcept;

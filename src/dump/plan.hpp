@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 namespace corvane::dump {
@@ -61,11 +62,23 @@ struct FieldSpec {
     Element element;                    // Direct
 };
 
+// What the JSON writer derives once from a serializer's out_keys, on its first run_json:
+// each field's written `"key": ` text, and for each field the index of the first field
+// with an equal key (so a record that would repeat a key is caught). Only json_out
+// reads or fills it.
+struct JsonKeys {
+    bool ready = false;
+    bool distinct = true;
+    std::vector<std::string> text;
+    std::vector<uint32_t> first;
+};
+
 struct Serializer {
     PyObject* serialize_arg = nullptr;
     std::vector<FieldSpec> fields;
     // A run of this plan can raise AccelFallback; then it must not consume one-shot iterators.
     bool may_fall_back = false;
+    mutable JsonKeys json_keys;
 };
 
 }  // namespace corvane::dump

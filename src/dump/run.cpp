@@ -75,6 +75,7 @@ PyObject* apply_in(const Element& e, const Ctx& ctx, PyObject* value, bool reite
             return call3(e.function, value, Py_None, Py_None);
         case Kind::Text:
             if (value == Py_None) return none();
+            if (PyUnicode_CheckExact(value)) return Py_NewRef(value);  // str(s) is s
             if (PyBytes_Check(value)) return call_method1(value, g_names.decode, g_names.utf_8);
             return PyObject_Str(value);
         case Kind::Int:
@@ -86,6 +87,7 @@ PyObject* apply_in(const Element& e, const Ctx& ctx, PyObject* value, bool reite
         case Kind::Stringify:
         case Kind::StringifyAlt:
             if (value == Py_None) return none();
+            if (PyUnicode_CheckExact(value)) return Py_NewRef(value);
             return PyObject_Str(value);
         case Kind::DateFormat:
             if (value == Py_None) return none();
@@ -123,10 +125,6 @@ PyObject* apply_in(const Element& e, const Ctx& ctx, PyObject* value, bool reite
 }
 
 PyObject* run_one_in(const Serializer& s, const Ctx& ctx, PyObject* obj, bool reiterable_only) noexcept {
-    // Counted per record as well, so host code that re-enters a plan cannot recurse
-    // through C frames without bound.
-    DepthGuard guard;
-    if (!guard.enter(kWhere)) return nullptr;
     Ref out = Ref::steal(PyDict_New());
     if (!out) return nullptr;
     for (const FieldSpec& f : s.fields) {
@@ -137,7 +135,7 @@ PyObject* run_one_in(const Serializer& s, const Ctx& ctx, PyObject* obj, bool re
             if (!result) return nullptr;
             if (result.get() == ctx.missing) continue;
         } else {
-            Ref value = Ref::steal(get_value(f, ctx, obj));
+            Ref value = Ref::steal(fetch(f, ctx, obj));
             if (!value) return nullptr;
             PyObject* v = value.get();
             if (v == ctx.missing) {
@@ -154,6 +152,10 @@ PyObject* run_one_in(const Serializer& s, const Ctx& ctx, PyObject* obj, bool re
 }
 
 PyObject* run_in(const Serializer& s, const Ctx& ctx, PyObject* obj, bool many, bool reiterable_only) noexcept {
+    // Every nested plan passes here, and so does host code that re-enters a plan, so
+    // neither can recurse through C frames without bound.
+    DepthGuard guard;
+    if (!guard.enter(kWhere)) return nullptr;
     // None with many is one object, not an empty iteration.
     if (!many || obj == Py_None) return run_one_in(s, ctx, obj, reiterable_only);
     Ref out = Ref::steal(PyList_New(0));
@@ -176,6 +178,8 @@ PyObject* run(const Serializer& s, const Ctx& ctx, PyObject* obj, bool many) noe
 }
 
 PyObject* run_one(const Serializer& s, const Ctx& ctx, PyObject* obj) noexcept {
+    DepthGuard guard;
+    if (!guard.enter(kWhere)) return nullptr;
     return run_one_in(s, ctx, obj, s.may_fall_back);
 }
 

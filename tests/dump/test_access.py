@@ -343,3 +343,19 @@ def test_many_builds_a_list_in_order():
 
 def test_empty_plan_dumps_empty_dicts():
     assert plan().run(object(), False) == {}
+
+
+@pytest.mark.parametrize("attr", ["k", "k.x"])
+def test_dict_lookup_runs_key_equality_once(attr):
+    calls = []
+
+    class Collides:
+        def __hash__(self):
+            return hash("k")
+
+        def __eq__(self, other):
+            calls.append(other)
+            return False
+
+    assert plan(field("v", attr=attr)).run({Collides(): 1}, False) == {}
+    assert calls == ["k"]
