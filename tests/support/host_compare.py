@@ -30,6 +30,8 @@ class Outcome:
 def same(a, b):
     """Equal values of exactly equal types, dict order included; NaN equals NaN and
     the sign of a zero counts."""
+    if a is b:
+        return True
     if type(a) is not type(b):
         return False
     if type(a) is float:
@@ -53,3 +55,14 @@ def agree(accel, pure):
 
 def assert_agree(accel, pure, what):
     assert agree(accel, pure), f"{what}: accelerated {accel!r} but pure {pure!r}"
+
+
+def assert_same_outcome(whole, pure, what):
+    """A full host call (plan, then the pure path on fallback) must give exactly
+    what the pure path gives on its own."""
+    ok = whole.kind == pure.kind and {
+        "ok": lambda: same(whole.value, pure.value),
+        "invalid": lambda: whole.error.errors == pure.error.errors,
+        "error": lambda: type(whole.error) is type(pure.error),
+    }[whole.kind]()
+    assert ok, f"{what}: host call gave {whole!r} but the pure path {pure!r}"
