@@ -360,7 +360,7 @@ def _from_timestamp(value):
 class _Temporal(Field):
     """``format`` is "iso", "timestamp" (datetimes only) or a ``strftime`` format."""
 
-    kind = _dt.datetime
+    kind: type = _dt.datetime
     label = "datetime"
 
     def __init__(self, format="iso", **kwargs):
