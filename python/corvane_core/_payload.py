@@ -4,8 +4,6 @@ Each schema class compiles once per side (and, on the load side, once per
 unknown-key policy); nested schemas reuse their own compiled field lists.
 """
 
-from corvane_core._missing import MISSING
-
 
 class DumpTag:
     PASSTHROUGH = 0
@@ -101,10 +99,6 @@ def load_payload(cls, many=False, unknown=None):
     return (bool(many), policy, known, entries)
 
 
-def validator_entries(validators):
-    return [v.entry() for v in validators]
-
-
 def nested_targets(cls):
     """Schema classes that ``cls`` nests directly, through any field."""
     out = []
@@ -132,4 +126,4 @@ def reaches(start, goal):
     return False
 
 
-__all__ = ["DumpTag", "LoadTag", "MISSING", "RAISE", "EXCLUDE", "INCLUDE"]
+__all__ = ["DumpTag", "LoadTag", "RAISE", "EXCLUDE", "INCLUDE"]

@@ -59,24 +59,6 @@ def test_entry_layouts():
                            (True, "b", "b", "b", b)]
 
 
-@pytest.mark.parametrize("field, dump, load", [
-    (f.Bool(truthy={1}, falsy={0}), (D.PASSTHROUGH,), (L.BOOL_SET, {1}, {0})),
-    (f.Enum(Color), (D.ENUM_MEMBER, False, (D.TEXT,)), (L.ENUM_MEMBER, Color, False, (L.TEXT,))),
-    (f.Enum(Color, by_value=True), (D.ENUM_MEMBER, True, (D.PASSTHROUGH,)), (L.ENUM_MEMBER, Color, True, (L.PASSTHROUGH,))),
-    (f.List(f.Int(allow_none=True)), (D.LIST_OF, (D.INT, False)), (L.LIST_OF, (L.INT,), True)),
-    (f.Dict(), (D.DICT_COPY,), (L.DICT_COPY,)),
-    (f.Dict(values=f.Float(validate=v.Equal(1))), (D.DICT_OF, None, (D.FLOAT, False)),
-     (L.DICT_OF, None, [], (L.FLOAT, False), [(3, 1)])),
-    (f.Pluck(Inner, "n", many=True), (D.NESTED_KEY, Inner.dump_payload(), "n", True),
-     (L.NESTED_KEY, Inner.load_payload(), "n", True)),
-    (f.Nested(Inner, many=True), (D.NESTED, Inner.dump_payload(), True), (L.NESTED, (True,) + Inner.load_payload()[1:])),
-])
-def test_element_payloads(field, dump, load):
-    (bound,) = schema(x=field)._fields
-    assert bound.dump_element() == dump
-    assert bound.load_element() == load
-
-
 class Mutual(Schema):
     other = f.Nested(lambda: Other)
 

@@ -1,7 +1,5 @@
 """Running one call on both paths and comparing what came out."""
 
-import math
-
 from corvane_core import AccelFallback, ValidationError
 
 
