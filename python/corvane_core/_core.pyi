@@ -1,22 +1,40 @@
-from typing import Any, Final, Literal
+"""Type information for the extension module: two plan classes built from compiled
+schema payloads, the fallback signal and the payload format version."""
+
+from typing import Any, Final, Literal, final, overload
+
+from typing_extensions import Self
 
 __all__ = ["DumpSerializer", "LoadDeserializer", "AccelFallback", "PROTOCOL_VERSION"]
 
-PROTOCOL_VERSION: Final[Literal[18]]
+PROTOCOL_VERSION: Final[int]
 
 class AccelFallback(Exception):
     """Internal signal: the accelerated load hit an edge case and the caller should fall back to pure-Python corvane (so errors/values match exactly)."""
 
+@final
 class DumpSerializer:
-    def __new__(cls, payload: tuple[Any, ...], missing: object) -> DumpSerializer: ...
-    def run(self, obj: Any, many: bool) -> dict[str, Any] | list[dict[str, Any]]:
-        """Serialize ``obj`` (or each element if ``many``) into a dict (or list)."""
-    def run_json(self, obj: Any, many: bool) -> str:
-        """Serialize ``obj`` straight to a JSON string; raises ``AccelFallback`` for anything it cannot reproduce exactly."""
+    def __new__(cls, payload: tuple[Any, ...], missing: object) -> Self: ...
+    @overload
+    def run(self, obj: object, many: Literal[False]) -> dict[str, Any]: ...
+    @overload
+    def run(self, obj: object, many: Literal[True]) -> dict[str, Any] | list[dict[str, Any]]: ...
+    @overload
+    def run(self, obj: object, many: bool) -> dict[str, Any] | list[dict[str, Any]]: ...
+    def run_json(self, obj: object, many: bool) -> str: ...
 
+@final
 class LoadDeserializer:
-    def __new__(cls, payload: tuple[Any, ...], missing: object) -> LoadDeserializer: ...
-    def run(self, data: Any, many: bool, partial: Any) -> dict[Any, Any] | list[dict[Any, Any]]:
-        """Deserialize ``data``; raises ``AccelFallback`` to defer to Python."""
-    def run_json(self, data: str | bytes, many: bool, partial: Any) -> dict[Any, Any] | list[dict[Any, Any]]:
-        """Load straight from JSON text; raises ``AccelFallback`` for any shape it does not model."""
+    def __new__(cls, payload: tuple[Any, ...], missing: object) -> Self: ...
+    @overload
+    def run(self, data: object, many: Literal[False], partial: object) -> dict[Any, Any]: ...
+    @overload
+    def run(self, data: object, many: Literal[True], partial: object) -> list[dict[Any, Any]]: ...
+    @overload
+    def run(self, data: object, many: bool, partial: object) -> dict[Any, Any] | list[dict[Any, Any]]: ...
+    @overload
+    def run_json(self, data: str | bytes, many: Literal[False], partial: object) -> dict[Any, Any]: ...
+    @overload
+    def run_json(self, data: str | bytes, many: Literal[True], partial: object) -> list[dict[Any, Any]]: ...
+    @overload
+    def run_json(self, data: str | bytes, many: bool, partial: object) -> dict[Any, Any] | list[dict[Any, Any]]: ...
