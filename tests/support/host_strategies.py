@@ -69,8 +69,36 @@ class SubDict(dict):
     pass
 
 
+class StrSub(str):
+    pass
+
+
+class IntSub(int):
+    pass
+
+
+class Decoy(dict):
+    """Input whose overridden mapping methods lie: loads must read the raw entries."""
+
+    def __getitem__(self, key):
+        return "decoy"
+
+    def get(self, key, default=None):
+        return "decoy"
+
+    def keys(self):
+        return ["decoy"]
+
+    def items(self):
+        return [("decoy", 1)]
+
+    def __iter__(self):
+        return iter(["decoy"])
+
+
 HOLDERS = {
     "dict": dict,
+    "decoy": lambda attrs: Decoy(attrs),
     "subdict": SubDict,
     "ns": lambda attrs: types.SimpleNamespace(**attrs),
     "slots": Slots,
@@ -146,8 +174,11 @@ class Spec:
     """One generated field: how to make it, what its attribute may hold on dump,
     what its input may hold on load, and which of those values are ordinary."""
 
-    def __init__(self, make, obj, data, *, valid_obj=None, valid_data=None, ordinary=False, validators=()):
+    def __init__(self, make, obj, data, *, valid_obj=None, valid_data=None, ordinary=False, validators=(),
+                 edges=()):
         self.make = make
+        # Inputs right on a rule's boundary, for the single-fault documents.
+        self.edges = st.sampled_from(list(edges) + BOUNDARY_VALUES)
         self.obj = obj
         self.data = data
         self.valid_obj = valid_obj if valid_obj is not None else obj
@@ -155,6 +186,9 @@ class Spec:
         self.ordinary = ordinary
         self.validators = validators
 
+
+# Values on the edges of the generated validators, good for any kind.
+BOUNDARY_VALUES = [0, 3, 7, 10, 13, -5, 50, 2.5, "", "a", "x", "ab", [1, 2, 3], None]
 
 NUMBER_VALIDATORS = [
     lambda: v.Range(-5, 50), lambda: v.Range(0, None, min_inclusive=False), lambda: v.Range(None, 10, max_inclusive=False),
@@ -175,30 +209,39 @@ def scalar_spec(draw, ordinary_only=False):
     kind = draw(st.sampled_from(kinds))
     if kind == "str":
         return Spec(lambda **kw: f.Str(**kw), sometimes(short_text, junk), sometimes(short_text, junk),
-                    valid_obj=short_text, valid_data=short_text, ordinary=True, validators=TEXT_VALIDATORS)
+                    valid_obj=short_text, valid_data=short_text, ordinary=True, validators=TEXT_VALIDATORS,
+                    edges=[b"x", b"\xff", StrSub("x"), 5, "\ud800", "abc"])
     if kind == "int":
         opts = {} if ordinary_only else draw(st.fixed_dictionaries({}, optional={
             "strict": st.booleans(), "as_string": st.booleans()}))
         return Spec(lambda **kw: f.Int(**opts, **kw), sometimes(small_ints, junk | finite),
                     sometimes(small_ints, junk | st.integers() | finite),
-                    valid_obj=small_ints, valid_data=small_ints, ordinary=True, validators=NUMBER_VALIDATORS)
+                    valid_obj=small_ints, valid_data=small_ints, ordinary=True, validators=NUMBER_VALIDATORS,
+                    edges=[True, False, "7", " 8 ", 7.5, "x", 2**70, 10**19, IntSub(4), float("inf")])
     if kind == "float":
         opts = {} if ordinary_only else draw(st.fixed_dictionaries({}, optional={
             "allow_nan": st.booleans(), "as_string": st.booleans()}))
         return Spec(lambda **kw: f.Float(**opts, **kw), sometimes(finite, junk | small_ints),
                     sometimes(finite | small_ints, junk),
-                    valid_obj=finite, valid_data=finite, ordinary=True, validators=NUMBER_VALIDATORS)
+                    valid_obj=finite, valid_data=finite, ordinary=True, validators=NUMBER_VALIDATORS,
+                    edges=[float("nan"), float("inf"), float("-inf"), "nan", "inf", True, "1e400", "1.5", 10**400])
     if kind == "bool":
         return Spec(lambda **kw: f.Bool(**kw), sometimes(st.booleans(), junk),
                     sometimes(st.booleans(), junk | st.sampled_from(["yes", "off", "1", "maybe"])),
-                    valid_obj=st.booleans(), valid_data=st.booleans(), ordinary=True)
+                    valid_obj=st.booleans(), valid_data=st.booleans(), ordinary=True,
+                    edges=["yes", "off", 2, 1.0, 0.0, [], "maybe", "TRUE"])
     if kind == "raw":
-        return Spec(lambda **kw: f.Raw(**kw), json_values, json_values, validators=LIST_VALIDATORS)
+        return Spec(lambda **kw: f.Raw(**kw), json_values, json_values, validators=LIST_VALIDATORS,
+                    valid_data=json_values.filter(lambda x: x is not None))
     if kind == "uuid":
         return Spec(lambda **kw: f.Uuid(**kw), sometimes(st.uuids(), junk),
-                    sometimes(st.uuids().map(str), junk | st.binary(min_size=16, max_size=16)))
+                    sometimes(st.uuids().map(str), junk | st.binary(min_size=16, max_size=16)),
+                    valid_obj=st.uuids(), valid_data=st.uuids().map(str),
+                    edges=[b"\x01" * 16, b"\x01" * 15, "0" * 32, "x", 5, uuid.UUID(int=7)])
     if kind == "ip":
-        return Spec(lambda **kw: f.IP(**kw), sometimes(ips, junk), sometimes(ips.map(str), junk))
+        return Spec(lambda **kw: f.IP(**kw), sometimes(ips, junk), sometimes(ips.map(str), junk),
+                    valid_obj=ips, valid_data=ips.map(str),
+                    edges=["1.2.3.4", "::1", "1.2.3", 3232235777, ipaddress.ip_address("::2")])
     if kind in ("datetime", "date", "time"):
         cls = {"datetime": f.DateTime, "date": f.Date, "time": f.Time}[kind]
         formats = {"datetime": ["iso", "timestamp", "%Y-%m-%d %H:%M"], "date": ["iso", "%d/%m/%Y"],
@@ -210,7 +253,9 @@ def scalar_spec(draw, ordinary_only=False):
             texts = st.floats(0, 4e9)
         elif fmt != "iso":
             texts = values.map(lambda x, fmt=fmt: x.strftime(fmt))
-        return Spec(lambda **kw: cls(fmt, **kw), sometimes(values, junk), sometimes(texts, junk | values))
+        return Spec(lambda **kw: cls(fmt, **kw), sometimes(values, junk), sometimes(texts, junk | values),
+                    valid_obj=values, valid_data=texts,
+                    edges=["2020-01-02", "2020-01-02T03:04:05", "03:04", "02/01/2020", 1e12, datetime.datetime(2020, 1, 1)])
     if kind == "enum":
         by_value = draw(st.sampled_from([False, True, "field"]))
         members = st.sampled_from(list(Color))
@@ -220,14 +265,15 @@ def scalar_spec(draw, ordinary_only=False):
             data = members.map(lambda m: m.value)
         make_by = (lambda: f.Raw()) if by_value == "field" else (lambda: by_value)
         return Spec(lambda **kw: f.Enum(Color, by_value=make_by(), **kw), sometimes(members, junk),
-                    sometimes(data, junk | members))
+                    sometimes(data, junk | members), valid_obj=members, valid_data=data, edges=["RED", "blue", "BLUE", 1, 1.0, True, Color.RED, [1]])
     if kind == "constant":
         value = draw(st.sampled_from([1, "k", None, 2.5]))
         return Spec(lambda **kw: f.Constant(value, **kw), junk, junk)
     if kind == "function":
         return Spec(lambda **kw: f.Function(serialize=describe, deserialize=length_of, **kw), junk,
-                    sometimes(short_text, junk))
-    return Spec(lambda **kw: Tagged(**kw), junk, sometimes(short_text | st.just("bad"), junk))
+                    sometimes(short_text, junk), valid_data=short_text)
+    return Spec(lambda **kw: Tagged(**kw), junk, sometimes(short_text | st.just("bad"), junk),
+                valid_data=short_text.filter(lambda x: x != "bad"))
 
 
 def container_spec(depth, ordinary_only):
@@ -258,7 +304,8 @@ def container_spec(depth, ordinary_only):
             return Spec(
                 lambda **kw: f.Tuple([i.make(**o) for i, o in zip(items, opts)], **kw),
                 sometimes(objs | objs.map(list), objs.map(lambda t: Gen(list(t))) | wrong | junk),
-                sometimes(datas, wrong | junk))
+                sometimes(datas, wrong | junk),
+                valid_obj=objs, valid_data=st.tuples(*[i.valid_data for i in items]).map(list), edges=[[], [None] * len(items), [1] * (len(items) + 1)])
         if kind == "dict":
             keys = draw(st.sampled_from([None, "str", "int"]))
             values = draw(st.none() | inner)
@@ -273,11 +320,15 @@ def container_spec(depth, ordinary_only):
             return Spec(
                 lambda **kw: f.Dict(keys=key_field(), values=None if values is None else values.make(**value_opts), **kw),
                 sometimes(obj, obj.map(lambda d: list(d.items())) | junk),
-                sometimes(data, junk))
+                sometimes(data, junk),
+                valid_data=st.dictionaries(st.sampled_from(["1", "-2", "30"]) if keys == "int" else short_text,
+                                           values.valid_data if values is not None else json_values, max_size=3),
+                edges=[{None: 1}, {"a": None}, [("a", 1)], {"1": "2"}, {1: 1}])
         nested = draw(schema_spec(depth - 1, ordinary_only))
         if kind == "self":
             # A schema that contains itself compiles into a delegated field.
-            return Spec(lambda **kw: f.List(f.Nested("self"), **kw), st.just([]), st.just([]) | junk)
+            return Spec(lambda **kw: f.List(f.Nested("self"), **kw), st.lists(st.just(Rec("dict", {})), max_size=2),
+                        st.just([]) | junk, valid_data=st.just([]))
         if kind == "pluck":
             both = [n for n, fld in nested.cls._declared_fields.items() if not (fld.dump_only or fld.load_only)]
             if both:
@@ -287,9 +338,10 @@ def container_spec(depth, ordinary_only):
                 obj_one = nested.record(extra={name: one.obj})
                 if many:
                     return Spec(lambda **kw: f.Pluck(nested.cls, name, many=True, **kw),
-                                sometimes(st.lists(obj_one, max_size=2), junk), sometimes(st.lists(one.data, max_size=2), junk))
+                                sometimes(st.lists(obj_one, max_size=2), junk), sometimes(st.lists(one.data, max_size=2), junk),
+                                valid_data=st.lists(one.valid_data, max_size=2))
                 return Spec(lambda **kw: f.Pluck(nested.cls, name, **kw), sometimes(obj_one, junk),
-                            sometimes(one.data, junk))
+                            sometimes(one.data, junk), valid_data=one.valid_data)
         many = kind == "nested_many"
         records, datas = nested.record(), nested.document()
         if many:
@@ -394,7 +446,31 @@ class SchemaSpec:
 
     def document(self, valid=False):
         """Strategy for load input of this schema."""
+        if not valid:
+            return st.one_of(self._document(False), self.near_valid())
+        return self._document(True)
 
+    def near_valid(self):
+        """Valid input except for one field, so that one rule decides the outcome."""
+        loaded = [(n, fld) for n, fld in self.cls._declared_fields.items() if not fld.dump_only]
+
+        @st.composite
+        def build(draw):
+            doc = draw(self._document(True))
+            if loaded:
+                name, field = draw(st.sampled_from(loaded))
+                key = field.data_key or name
+                roll = draw(st.integers(0, 5))
+                if roll == 0:
+                    doc.pop(key, None)
+                else:
+                    spec = self.field_specs[name]
+                    doc[key] = None if roll == 1 else draw(spec.data if roll < 4 else spec.edges)
+            return doc
+
+        return build()
+
+    def _document(self, valid):
         @st.composite
         def build(draw):
             doc = {}
@@ -412,6 +488,8 @@ class SchemaSpec:
                 doc[key] = None if roll == 1 else draw(spec.data)
             if not valid and draw(st.integers(0, 5)) == 0:
                 doc[draw(st.sampled_from(["extra", "f0", "f1_k"]))] = draw(json_values)
+            if not valid and draw(st.integers(0, 7)) == 0:
+                return Decoy(doc)
             return doc
 
         return build()

@@ -1,0 +1,49 @@
+"""Fallback rate of the four host calls on valid, ordinary data (str, int, float,
+bool, nested schemas, lists), over randomly generated schemas.
+
+    PYTHONPATH=python python3 -m tests.support.host_fallback_rate [schemas]
+"""
+
+import json
+import sys
+
+from hypothesis import HealthCheck, given, settings
+from hypothesis import strategies as st
+
+from corvane_core import AccelStats
+from tests.support.host_strategies import materialise, schema_spec
+
+
+def measure(schemas=300):
+    totals = AccelStats()
+
+    @settings(max_examples=schemas, deadline=None, database=None, suppress_health_check=list(HealthCheck))
+    @given(st.data())
+    def run(data):
+        spec = data.draw(schema_spec(ordinary_only=True))
+        schema = spec.cls()
+        objs = [materialise(d) for d in data.draw(st.lists(spec.record(valid=True), min_size=1, max_size=5))]
+        docs = data.draw(st.lists(spec.document(valid=True), min_size=1, max_size=5))
+        for obj in objs:
+            schema.dump(obj)
+            schema.dumps(obj)
+        schema.dump(objs, many=True)
+        schema.dumps(objs, many=True)
+        for doc in docs:
+            schema.load(doc)
+            schema.loads(json.dumps(doc))
+        schema.load(docs, many=True)
+        schema.loads(json.dumps(docs), many=True)
+        for op in AccelStats.OPERATIONS:
+            totals.calls[op] += schema.stats.calls[op]
+            totals.fallbacks[op] += schema.stats.fallbacks[op]
+
+    run()
+    return totals
+
+
+if __name__ == "__main__":
+    stats = measure(int(sys.argv[1]) if len(sys.argv) > 1 else 300)
+    for op in AccelStats.OPERATIONS:
+        print(f"{op:6} {stats.fallbacks[op]:6} fallbacks in {stats.calls[op]:7} calls")
+    print(f"overall fallback rate {stats.fallback_rate:.4%}")
