@@ -1,7 +1,8 @@
-"""``python -m corvane_core``: the demo and side-by-side benchmark."""
+"""``python -m corvane_core``: the demo and throughput table (see corvane_core.demo)."""
 
 import sys
 
-from corvane_core._demo import main
+from corvane_core.demo import main
 
-sys.exit(main())
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,140 @@
+"""The demo: a tiny run in both output modes, and the checks that make its figures
+trustworthy (the two paths must agree, the peers must produce the same data)."""
+
+import io
+import json
+import os
+import subprocess
+import sys
+
+import pytest
+
+from corvane_core import demo
+from corvane_core import fields as f
+
+JOBS = [job for job, _ in demo.JOBS]
+TINY = ["--records", "25", "--repeat", "1"]
+
+
+def run_json(capsys, *extra, peers=demo.PEERS):
+    code = demo.main([*TINY, "--json", *extra], peers=peers)
+    out = capsys.readouterr()
+    return code, json.loads(out.out), out.err
+
+
+def test_json_report(capsys):
+    code, report, err = run_json(capsys, "--gc")
+    assert code == 0 and err == ""
+    assert report["agree"] is True and report["records"] == 25 and report["collector"] is True
+    names = set(report["contenders"])
+    assert {"corvane_core", "pure Python"} <= names
+    assert names.isdisjoint(report["absent"])
+    for job in JOBS:
+        results = report["jobs"][job]["results"]
+        assert {"corvane_core", "pure Python"} <= set(results) <= names
+        assert all(r["records_per_s"] > 0 and r["best_s"] <= r["median_s"] for r in results.values())
+        assert set(report["jobs"][job]["speedup"]) == set(results) - {"corvane_core"}
+    # Every accelerated call of the timed round ran on the plan.
+    assert report["fallbacks"] == {op: {"calls": 1, "fallbacks": 0} for op in JOBS}
+    # Installed peers do the same work, or their columns would mislead.
+    assert report["differing_peers"] == {}
+
+
+def test_text_report(capsys):
+    assert demo.main(TINY) == 0
+    out = capsys.readouterr().out
+    assert "both paths agree on all four jobs" in out
+    for _, title in demo.JOBS:
+        assert sum(line.startswith(title) for line in out.splitlines()) == 2  # speed and ratio rows
+    assert "fell back to the pure path: dump 0/1, dumps 0/1, load 0/1, loads 0/1" in out
+
+
+@pytest.mark.parametrize("cls, method, broken, jobs", [
+    (f.Float, "dump_value", lambda self, value: float(value) + 1, ["dump", "dumps"]),
+    (f.Str, "load_value", lambda self, value, partial: value.upper(), ["load", "loads"]),
+    # A type change that == alone would let through: 1 == True.
+    (f.Bool, "load_value", lambda self, value, partial: int(value), ["load", "loads"]),
+])
+@pytest.mark.parametrize("as_json", [False, True])
+def test_disagreement_fails_the_run(capsys, monkeypatch, cls, method, broken, jobs, as_json):
+    monkeypatch.setattr(cls, method, broken)
+    code = demo.main([*TINY, *(["--json"] if as_json else [])])
+    out = capsys.readouterr()
+    assert code == 1
+    assert f"disagree on: {', '.join(jobs)}" in out.err
+    if as_json:
+        assert json.loads(out.out) == {"records": 25, "agree": False, "disagree": jobs}
+    else:
+        assert out.out == ""
+
+
+def test_missing_and_mismatched_peers(capsys):
+    def absent(batch, pure):
+        raise ImportError("not here")
+
+    def wrong(batch, pure):
+        # Drops the last record: the figure would be for less work than ours.
+        dumped = demo.OrderSchema(many=True).dump(batch.objects)
+        return demo.Contender("lossy", "0.1", {"dump": lambda: dumped[:-1]}, "drops a record")
+
+    peers = (("gone", absent), ("lossy", wrong))
+    code, report, _ = run_json(capsys, peers=peers)
+    assert code == 0
+    assert report["absent"] == ["gone"] and "gone" not in report["contenders"]
+    assert report["differing_peers"] == {"lossy": ["dump"]}
+    assert set(report["jobs"]["dump"]["speedup"]) == {"pure Python", "lossy"}
+    assert "lossy" not in report["jobs"]["load"]["results"]
+
+    assert demo.main(TINY, peers=peers) == 0
+    out = capsys.readouterr().out
+    assert "not installed, left out: gone" in out
+    assert "warning: lossy gave different data on dump" in out
+
+
+@pytest.mark.parametrize("a, b, same", [
+    ({"a": [1, {"b": 2.5}]}, {"a": [1, {"b": 2.5}]}, True),
+    ({"a": 1}, {"a": True}, False),
+    ({"a": 1, "b": 2}, {"b": 2, "a": 1}, False),  # key order is part of a dump
+    ([demo.OrderStatus.PAID], ["paid"], False),
+    ((1, 2), [1, 2], False),
+])
+def test_agreement_is_exact(a, b, same):
+    assert demo._identical(a, b) is same
+
+
+def test_generated_data_reaches_the_defaults():
+    dicts = demo.load_input(demo.OrderSchema(many=True).dump(demo.make_orders(200)))
+    for key in ("shipped_at", "note", "tags"):
+        present = sum(key in d for d in dicts)
+        assert 0 < present < len(dicts), key
+    assert {d["status"] for d in dicts} == set(demo.STATUSES)
+
+
+def test_module_entry_point():
+    env = dict(os.environ)
+    package_root = os.path.dirname(os.path.dirname(demo.__file__))
+    env["PYTHONPATH"] = os.pathsep.join(filter(None, [package_root, env.get("PYTHONPATH")]))
+    proc = subprocess.run([sys.executable, "-m", "corvane_core", *TINY, "--json"],
+                          capture_output=True, text=True, env=env, timeout=120)
+    assert proc.returncode == 0, proc.stderr
+    assert json.loads(proc.stdout)["agree"] is True
+
+
+class Terminal(io.StringIO):
+    def isatty(self):
+        return True
+
+
+@pytest.mark.parametrize("as_json", [False, True])
+def test_progress_line_only_on_a_terminal_and_not_under_json(monkeypatch, capsys, as_json):
+    term = Terminal()
+    monkeypatch.setattr(sys, "stderr", term)
+    assert demo.main([*TINY, *(["--json"] if as_json else [])]) == 0
+    capsys.readouterr()
+    shown = term.getvalue()
+    if as_json:
+        assert shown == ""
+    else:
+        assert "\rround 1/1: JSON text -> validated dicts, corvane_core" in shown
+        # The line is wiped before the report, leaving the cursor at its start.
+        assert shown.endswith("\r") and shown.rsplit("\r", 2)[1].strip() == ""
