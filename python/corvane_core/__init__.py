@@ -2,7 +2,8 @@
 
 The extension module ``corvane_core._core`` holds the two plan classes; the host
 library builds them from its compiled schemas and falls back to its own path
-whenever a call raises ``AccelFallback``.
+whenever a call raises ``AccelFallback``. ``corvane_core.schema`` is a small host
+library of that kind: declarative schemas with a pure-Python path of their own.
 """
 
 from corvane_core._core import (
@@ -11,5 +12,13 @@ from corvane_core._core import (
     DumpSerializer,
     LoadDeserializer,
 )
+from corvane_core import fields, validate
+from corvane_core._missing import MISSING
+from corvane_core.errors import ValidationError
+from corvane_core.schema import EXCLUDE, INCLUDE, RAISE, AccelStats, Schema
 
-__all__ = ["DumpSerializer", "LoadDeserializer", "AccelFallback", "PROTOCOL_VERSION"]
+__all__ = [
+    "DumpSerializer", "LoadDeserializer", "AccelFallback", "PROTOCOL_VERSION",
+    "Schema", "AccelStats", "ValidationError", "MISSING", "RAISE", "EXCLUDE", "INCLUDE",
+    "fields", "validate",
+]

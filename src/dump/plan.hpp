@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 namespace corvane::dump {
@@ -61,6 +62,17 @@ struct FieldSpec {
     Element element;                    // Direct
 };
 
+// What the JSON writer derives once from a serializer's out_keys, on its first run_json:
+// each field's written `"key": ` text, and for each field the index of the first field
+// with an equal key (so a record that would repeat a key is caught). Only json_out
+// reads or fills it.
+struct JsonKeys {
+    bool ready = false;
+    bool distinct = true;
+    std::vector<std::string> text;
+    std::vector<uint32_t> first;
+};
+
 struct Serializer {
     PyObject* serialize_arg = nullptr;
     std::vector<FieldSpec> fields;
@@ -69,6 +81,7 @@ struct Serializer {
     // Null, or the out_keys mapped to None in a dict sized once: each record then starts
     // as a copy of it instead of an empty dict that grows as fields are stored.
     PyObject* out_template = nullptr;
+    mutable JsonKeys json_keys;
 };
 
 }  // namespace corvane::dump

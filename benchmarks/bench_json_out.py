@@ -1,0 +1,202 @@
+"""Dump-to-JSON benchmark: DumpSerializer.run_json against dump + an encoder, and pydantic.
+
+    python benchmarks/bench_json_out.py [--records N] [--repeat R]
+
+Same batches as the dump benchmark (benchmarks/data.py). Side by side, per batch:
+run_json(objs, True); json.dumps(run(objs, True)); orjson.dumps(run(objs, True));
+orjson.dumps of the same records as dataclasses (no schema at all); pydantic's
+dump_json on models of the same shape. The plain batch is gated (exit status 1 when a
+ratio is below its gate); the rich batch is reported only.
+"""
+
+import argparse
+import dataclasses
+import datetime
+import gc
+import json
+import os
+import sys
+import time
+from typing import Annotated
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "python"))
+
+import data  # noqa: E402
+import orjson  # noqa: E402
+from corvane_core import DumpSerializer  # noqa: E402
+
+GATE_JSON, GATE_ORJSON = 3.0, 1.0  # x json.dumps(run(...)), x orjson.dumps(run(...))
+AIM_DATACLASSES, AIM_PYDANTIC = 1.0, 2.0  # x orjson of dataclasses, x pydantic dump_json
+
+
+class Missing:
+    def __repr__(self):
+        return "<missing>"
+
+
+MISSING = Missing()
+
+
+@dataclasses.dataclass
+class PersonD:
+    id: int
+    name: str
+
+
+@dataclasses.dataclass
+class ItemD:
+    sku: str
+    qty: int
+
+
+@dataclasses.dataclass
+class RecordD:
+    id: int
+    age: int
+    score: int
+    rank: int
+    name: str
+    email: str
+    city: str
+    code: str
+    ratio: float
+    active: bool
+    owner: PersonD
+    items: list
+
+
+@dataclasses.dataclass
+class RichRecordD(RecordD):
+    created: datetime.datetime
+    status: data.Status
+
+
+def as_dataclasses(dicts, rich):
+    cls = RichRecordD if rich else RecordD
+    out = []
+    for d in dicts:
+        v = {k: d[k] for k in d if k not in ("address", "owner", "items")}
+        out.append(
+            cls(
+                **v,
+                city=d["address"]["city"],
+                owner=PersonD(**d["owner"]),
+                items=[ItemD(**i) for i in d["items"]],
+            )
+        )
+    return out
+
+
+def pydantic_models(dicts, rich):
+    from pydantic import BaseModel, PlainSerializer, TypeAdapter
+
+    class PersonM(BaseModel):
+        id: int
+        name: str
+
+    class ItemM(BaseModel):
+        sku: str
+        qty: int
+
+    class RecordM(BaseModel):
+        id: int
+        age: int
+        score: int
+        rank: int
+        name: str
+        email: str
+        city: str
+        code: str
+        ratio: float
+        active: bool
+        owner: PersonM
+        items: list[ItemM]
+
+    class RichRecordM(RecordM):
+        created: Annotated[datetime.datetime, PlainSerializer(lambda d: d.strftime(data.DATE_FORMAT))]
+        status: Annotated[data.Status, PlainSerializer(lambda s: s.value)]
+
+    model = RichRecordM if rich else RecordM
+    models = [model.model_validate(d | {"city": d["address"]["city"]}) for d in dicts]
+    return models, TypeAdapter(list[model])
+
+
+def best_of(fn, repeat):
+    times = []
+    for _ in range(repeat):
+        gc.collect()
+        gc.disable()
+        try:
+            t0 = time.perf_counter()
+            fn()
+            times.append(time.perf_counter() - t0)
+        finally:
+            gc.enable()
+    return min(times)
+
+
+def measure(rich, n, repeat):
+    plain_payload, rich_payload = data.payloads(MISSING)
+    plan = DumpSerializer(rich_payload if rich else plain_payload, MISSING)
+    objs, dicts = data.records(rich=rich, n=n)
+    dcs = as_dataclasses(dicts, rich)
+    models, adapter = pydantic_models(dicts, rich)
+
+    text = plan.run_json(objs, True)
+    expected = plan.run(objs, True)
+    assert text == json.dumps(expected), "run_json differs from json.dumps(run(...))"
+    assert json.loads(adapter.dump_json(models)) == expected, "pydantic dumps something else"
+    if not rich:  # orjson writes datetimes and enums its own way
+        assert orjson.loads(orjson.dumps(dcs)) == expected, "the dataclasses hold something else"
+
+    t_fused = best_of(lambda: plan.run_json(objs, True), repeat)
+    rows = [("run_json", t_fused, None)]
+    for label, fn in (
+        ("json.dumps(run)", lambda: json.dumps(plan.run(objs, True))),
+        ("orjson.dumps(run)", lambda: orjson.dumps(plan.run(objs, True))),
+        ("orjson dataclasses", lambda: orjson.dumps(dcs)),
+        ("pydantic dump_json", lambda: adapter.dump_json(models)),
+    ):
+        t = best_of(fn, repeat)
+        rows.append((label, t, t / t_fused))
+    return rows
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    ap.add_argument("--records", type=int, default=data.N)
+    ap.add_argument("--repeat", type=int, default=9)
+    args = ap.parse_args()
+
+    print(f"dump to JSON of {args.records} records, best of {args.repeat}; 'x fused' is that time / run_json's")
+    print(f"{'batch':<7}{'implementation':<21}{'ms':>9}{'records/s':>13}{'x fused':>9}")
+    failures, misses = [], []
+    for rich in (False, True):
+        batch = "rich" if rich else "plain"
+        for impl, t, ratio in measure(rich, args.records, args.repeat):
+            shown = "" if ratio is None else f"{ratio:.2f}"
+            print(f"{batch:<7}{impl:<21}{t * 1e3:>9.2f}{args.records / t:>13,.0f}{shown:>9}")
+            if rich or ratio is None:
+                continue
+            gate = {"json.dumps(run)": GATE_JSON, "orjson.dumps(run)": GATE_ORJSON}.get(impl)
+            aim = {"orjson dataclasses": AIM_DATACLASSES, "pydantic dump_json": AIM_PYDANTIC}.get(impl)
+            if gate is not None and ratio < gate:
+                failures.append(f"run_json is {ratio:.2f}x {impl}, gate {gate}x")
+            if aim is not None and ratio < aim:
+                misses.append(f"run_json is {ratio:.2f}x {impl}, aim {aim}x")
+    print(
+        f"gate (plain batch): >= {GATE_JSON}x json.dumps(run), > {GATE_ORJSON}x orjson.dumps(run): "
+        + ("FAIL" if failures else "PASS")
+    )
+    print(
+        f"aim (plain batch): >= {AIM_DATACLASSES}x orjson dataclasses, >= {AIM_PYDANTIC}x pydantic: "
+        + ("missed" if misses else "met")
+    )
+    for f in failures + misses:
+        print("  " + f)
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

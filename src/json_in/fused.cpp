@@ -1,0 +1,333 @@
+// The fused walk: records, lists, tuples and dicts are walked on the tree; every other
+// value becomes the Python object json.loads would have made and goes through the
+// ordinary conversion, so both paths share one definition of each kind.
+#include "json_in/fused.hpp"
+
+#include <algorithm>
+#include <cmath>
+
+#include "load/detail.hpp"
+#include "module/fallback.hpp"
+#include "module/ref.hpp"
+
+namespace corvane::json_in {
+namespace {
+
+using load::Kind;
+using load::LoadElement;
+using load::LoadFieldSpec;
+using load::LoadSerializer;
+using load::Partial;
+
+// Per-record integers: on the stack for ordinary records, on the heap for wide ones.
+class IntBuf {
+public:
+    bool init(size_t n, int32_t fill) noexcept {
+        if (n <= kInline) {
+            data_ = inline_;
+            std::fill_n(inline_, n, fill);
+            return true;
+        }
+        if (!heap_.assign(n, fill)) {
+            PyErr_NoMemory();
+            return false;
+        }
+        data_ = heap_.data();
+        return true;
+    }
+    int32_t& operator[](size_t i) noexcept { return data_[i]; }
+
+private:
+    static constexpr size_t kInline = 32;
+    int32_t inline_[kInline];
+    PodStack<int32_t> heap_;
+    int32_t* data_ = inline_;
+};
+
+// Every other kind: the value as json.loads gives it, then the ordinary conversion.
+PyObject* convert(Walk& walk, const LoadElement& e, const JsonValue& v, const Partial& partial) noexcept {
+    Ref py = Ref::steal(json_to_py(v));
+    if (!py) return nullptr;
+    return load::apply(e, walk.ctx, py.get(), partial);
+}
+
+PyObject* list_of(Walk& walk, const LoadElement& e, const JsonValue& v, const Partial& partial) noexcept {
+    if (v.kind != JsonKind::Array) return raise_fallback();
+    Ref list = Ref::steal(PyList_New(v.size));
+    if (!list) return nullptr;
+    for (uint32_t i = 0; i < v.size; ++i) {
+        const JsonValue& item = v.items[i];
+        PyObject* out;
+        if (item.kind == JsonKind::Null) {
+            if (!e.items_nullable) return raise_fallback();
+            out = Py_NewRef(Py_None);
+        } else if (!(out = apply_json(walk, *e.child, item, partial))) {
+            return nullptr;
+        }
+        PyList_SetItem(list.get(), i, out);
+    }
+    return list.release();
+}
+
+PyObject* tuple_of(Walk& walk, const LoadElement& e, const JsonValue& v, const Partial& partial) noexcept {
+    if (v.kind != JsonKind::Array || v.size != e.items.size()) return raise_fallback();
+    Ref tuple = Ref::steal(PyTuple_New(v.size));
+    if (!tuple) return nullptr;
+    for (uint32_t i = 0; i < v.size; ++i) {
+        if (v.items[i].kind == JsonKind::Null) return raise_fallback();
+        PyObject* out = apply_json(walk, e.items[i], v.items[i], partial);
+        if (!out) return nullptr;
+        PyTuple_SetItem(tuple.get(), i, out);
+    }
+    return tuple.release();
+}
+
+// For each pair of a repeated key text: at its first occurrence the position of its
+// last one, -1 at every later occurrence. 1 when some key repeats (`last` is then
+// set), 0 when none does (the common case), -1 with MemoryError set.
+int repeated_keys(const JsonValue& obj, IntBuf& last, IntBuf& order) noexcept {
+    const uint32_t n = obj.size;
+    if (n < 2) return 0;
+    if (!order.init(n, 0)) return -1;
+    for (uint32_t i = 0; i < n; ++i) order[i] = static_cast<int32_t>(i);
+    auto key = [&](uint32_t i) { return obj.pairs[order[i]].key_text(); };
+    // A sort rather than a hash table: the keys come from the input, and sorting has
+    // no worst case that a crafted document could pick. Being stable, it keeps equal
+    // keys in document order, so each run of them starts at the first occurrence and
+    // ends at the last.
+    int32_t* first = &order[0];
+    std::stable_sort(first, first + n,
+                     [&](int32_t a, int32_t b) { return obj.pairs[a].key_text() < obj.pairs[b].key_text(); });
+    bool any = false;
+    for (uint32_t i = 1; i < n && !any; ++i) any = key(i - 1) == key(i);
+    if (!any) return 0;
+    if (!last.init(n, -1)) return -1;
+    for (uint32_t i = 0; i < n;) {
+        uint32_t j = i;
+        while (j + 1 < n && key(j + 1) == key(i)) ++j;
+        last[static_cast<size_t>(order[i])] = order[j];
+        i = j + 1;
+    }
+    return 1;
+}
+
+// json.loads keeps one pair per key text (the last value, at the first place) before
+// the keys are converted, so only those pairs are converted here: converting every
+// pair would let the wrong value win when two key texts convert to one key.
+PyObject* dict_of(Walk& walk, const LoadElement& e, const JsonValue& v, const Partial& partial) noexcept {
+    if (v.kind != JsonKind::Object) return raise_fallback();
+    Ref dict = Ref::steal(PyDict_New());
+    if (!dict) return nullptr;
+    IntBuf last, order;
+    const int repeats = repeated_keys(v, last, order);
+    if (repeats < 0) return nullptr;
+    for (uint32_t i = 0; i < v.size; ++i) {
+        uint32_t from = i;
+        if (repeats) {
+            if (last[i] < 0) continue;
+            from = static_cast<uint32_t>(last[i]);
+        }
+        const JsonPair& pair = v.pairs[i];
+        Ref key = Ref::steal(str_to_py(pair.key, pair.key_size));
+        if (!key) return nullptr;
+        if (e.key_element) {
+            key = Ref::steal(load::apply(*e.key_element, walk.ctx, key.get(), partial));
+            if (!key) return nullptr;
+            if (!e.key_validators.empty() && load::check_all(e.key_validators, key.get()) < 0) return nullptr;
+        }
+        const JsonValue& node = v.pairs[from].value;
+        Ref value;
+        if (e.value_element) {
+            if (node.kind == JsonKind::Null) return raise_fallback();
+            value = Ref::steal(apply_json(walk, *e.value_element, node, partial));
+            if (!value) return nullptr;
+            if (!e.value_validators.empty() && load::check_all(e.value_validators, value.get()) < 0)
+                return nullptr;
+        } else {
+            value = Ref::steal(json_to_py(node));
+            if (!value) return nullptr;
+        }
+        if (PyDict_SetItem(dict.get(), key.get(), value.get()) < 0) return nullptr;
+    }
+    return dict.release();
+}
+
+// set_load_value, with the common plain attribute stored inline.
+inline int store(PyObject* result, const LoadFieldSpec& f, PyObject* value) noexcept {
+    return f.path.empty() ? PyDict_SetItem(result, f.attribute, value) : load::set_load_value(result, f, value);
+}
+
+// Loads one present, non-null field value and stores it.
+int load_field(Walk& walk, const LoadFieldSpec& f, const JsonValue& node, const Partial& partial,
+               PyObject* result) noexcept {
+    Partial derived;
+    const Partial* field_partial = &partial;
+    if (partial.state == Partial::State::Names) {
+        if (Partial::derive(partial, f.name, derived) < 0) return -1;
+        field_partial = &derived;
+    }
+    Ref value = Ref::steal(apply_json(walk, f.element, node, *field_partial));
+    if (!value) return -1;
+    if (!f.validators.empty() && load::check_all(f.validators, value.get()) < 0) return -1;
+    return store(result, f, value.get());
+}
+
+// absent_field's answer when it stored nothing.
+constexpr int kNotStored = 1;
+
+// An absent field: skipped under partial, else its default (or a required fallback).
+// 0 stored, kNotStored, or -1 with an exception set.
+int absent_field(const Ctx& ctx, const LoadFieldSpec& f, const Partial& partial, PyObject* result) noexcept {
+    const int skipped = partial.skips(f.name);
+    if (skipped != 0) return skipped < 0 ? -1 : kNotStored;
+    if (f.required) return raise_fallback_int();
+    if (f.default_value == ctx.missing) return kNotStored;
+    return store(result, f, f.default_value);
+}
+
+// The unknown-key pass under Reject and Keep. A key that matched a field is tested
+// through that field's input_key, an exact str of the same text, so no str is made.
+int extra_keys(const LoadSerializer& plan, KeyIndex& index, const JsonValue& obj, IntBuf& pair_slot,
+               PyObject* result) noexcept {
+    for (uint32_t j = 0; j < obj.size; ++j) {
+        const JsonPair& pair = obj.pairs[j];
+        const int32_t s = pair_slot[j];
+        int known;
+        Ref made;
+        PyObject* key;
+        if (s >= 0) {
+            key = index.slot(s).str;
+            known = index.slot_known(s);
+            if (known < 0) {
+                known = load::contains(plan.known_keys, key);
+                if (known < 0) return -1;
+                index.remember_known(s, known, plan.known_keys);
+            }
+        } else {
+            made = Ref::steal(str_to_py(pair.key, pair.key_size));
+            if (!made) return -1;
+            key = made.get();
+            known = load::contains(plan.known_keys, key);
+            if (known < 0) return -1;
+        }
+        if (known) continue;
+        if (plan.extra_keys == load::ExtraKeys::Reject) return raise_fallback_int();
+        Ref value = Ref::steal(json_to_py(pair.value));
+        if (!value || PyDict_SetItem(result, key, value.get()) < 0) return -1;
+    }
+    return 0;
+}
+
+}  // namespace
+
+PyObject* apply_json(Walk& walk, const LoadElement& e, const JsonValue& v, const Partial& partial) noexcept {
+    if (v.kind == JsonKind::Null) return raise_fallback();  // callers decide about null first
+    switch (e.kind) {
+        case Kind::Nested: {
+            const LoadSerializer& nested = *e.serializer;
+            if (nested.many) {
+                if (v.kind != JsonKind::Array) return raise_fallback();
+                return run_many_json(walk, nested, v, partial);
+            }
+            if (v.kind != JsonKind::Object) return raise_fallback();
+            return run_one_json(walk, nested, v, partial);
+        }
+        case Kind::ListOf:
+            return list_of(walk, e, v, partial);
+        case Kind::TupleOf:
+            return tuple_of(walk, e, v, partial);
+        case Kind::DictOf:
+            return dict_of(walk, e, v, partial);
+        case Kind::DictCopy:
+            if (v.kind != JsonKind::Object) return raise_fallback();
+            return json_to_py(v);
+        // The cases below give what the ordinary conversion gives for the object
+        // json_to_py makes, without making it twice.
+        case Kind::Passthrough:
+            return json_to_py(v);
+        case Kind::Constant:
+            return Py_NewRef(e.value);
+        case Kind::Text:
+            if (v.kind == JsonKind::Str) return str_to_py(v.str, v.size);
+            return convert(walk, e, v, partial);
+        case Kind::Int:
+        case Kind::StrictInt:
+            if (v.kind == JsonKind::Int) return PyLong_FromLongLong(v.integer);
+            return convert(walk, e, v, partial);
+        case Kind::Float:
+            if (v.kind == JsonKind::Float) {
+                if (!e.allow_non_finite && !std::isfinite(v.number)) return raise_fallback();
+                return PyFloat_FromDouble(v.number);
+            }
+            return convert(walk, e, v, partial);
+        case Kind::EnumMember:
+        case Kind::Uuid:
+        case Kind::InstanceOrCall:
+        case Kind::CallField:
+        case Kind::CallFieldAlt1:
+        case Kind::CallFieldAlt2:
+        case Kind::CallFieldAlt3:
+        case Kind::BoolSet:
+        case Kind::NestedKey:
+            return convert(walk, e, v, partial);
+    }
+    PyErr_SetString(PyExc_SystemError, "corrupt load element");
+    return nullptr;
+}
+
+PyObject* run_one_json(Walk& walk, const LoadSerializer& plan, const JsonValue& obj,
+                       const Partial& partial) noexcept {
+    KeyIndex* index = walk.index_for(plan);
+    if (!index) return nullptr;
+    // found[slot]: the last pair with that key, as in the dict json.loads builds.
+    IntBuf found, pair_slot;
+    const bool extra_pass = plan.extra_keys != load::ExtraKeys::Ignore;
+    if (!found.init(index->slot_count(), -1) || (extra_pass && !pair_slot.init(obj.size, -1))) return nullptr;
+    for (uint32_t j = 0; j < obj.size; ++j) {
+        const int32_t s = index->match(j, obj.pairs[j]);
+        if (s >= 0) found[static_cast<size_t>(s)] = static_cast<int32_t>(j);
+        if (extra_pass) pair_slot[j] = s;
+    }
+    PyObject* record_template = index->record_template();
+    Ref result = Ref::steal(record_template ? PyDict_Copy(record_template) : PyDict_New());
+    if (!result) return nullptr;
+    uint64_t unset = 0;  // template attributes still holding their placeholder
+    for (size_t i = 0; i < plan.fields.size(); ++i) {
+        const LoadFieldSpec& f = plan.fields[i];
+        if (f.delegate) return raise_fallback();  // host fields are not called from the tree
+        const int32_t s = index->field_slot(i);
+        const int32_t j = s >= 0 ? found[static_cast<size_t>(s)] : -1;
+        int rc;
+        if (j < 0) {
+            rc = absent_field(walk.ctx, f, partial, result.get());
+            if (rc == kNotStored) {
+                if (record_template) unset |= uint64_t{1} << i;
+                rc = 0;
+            }
+        } else if (const JsonValue& node = obj.pairs[j].value; node.kind == JsonKind::Null) {
+            rc = f.nullable ? store(result.get(), f, Py_None) : raise_fallback_int();
+        } else {
+            rc = load_field(walk, f, node, partial, result.get());
+        }
+        if (rc < 0) return nullptr;
+    }
+    for (size_t i = 0; unset; ++i, unset >>= 1)
+        if ((unset & 1) && PyDict_DelItem(result.get(), plan.fields[i].attribute) < 0) return nullptr;
+    if (extra_pass && extra_keys(plan, *index, obj, pair_slot, result.get()) < 0) return nullptr;
+    return result.release();
+}
+
+PyObject* run_many_json(Walk& walk, const LoadSerializer& plan, const JsonValue& array,
+                        const Partial& partial) noexcept {
+    Ref list = Ref::steal(PyList_New(array.size));
+    if (!list) return nullptr;
+    for (uint32_t i = 0; i < array.size; ++i) {
+        if (array.items[i].kind != JsonKind::Object) return raise_fallback();
+        PyObject* record = run_one_json(walk, plan, array.items[i], partial);
+        if (!record) return nullptr;
+        PyList_SetItem(list.get(), i, record);
+    }
+    return list.release();
+}
+
+}  // namespace corvane::json_in

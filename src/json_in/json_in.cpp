@@ -1,0 +1,127 @@
+// LoadDeserializer.run_json: input acceptance, the parse, and the hand-off to the walk.
+#include "json_in/json_in.hpp"
+
+#include "json_in/fused.hpp"
+#include "json_in/parser.hpp"
+#include "module/fallback.hpp"
+#include "module/ref.hpp"
+
+namespace corvane::json_in {
+namespace {
+
+// json.loads reaches a str or bytes subclass through these methods (and len()); a
+// subclass that redefines any of them may make json.loads see other text, or fail,
+// so only subclasses that keep them all are parsed by their data.
+constexpr const char* kStrHooks[] = {"__getattribute__", "__class__", "__len__", "startswith", nullptr};
+constexpr const char* kBytesHooks[] = {"__getattribute__", "__class__", "__len__", "__getitem__",
+                                       "startswith",       "decode",    nullptr};
+
+// 1 when no class of the MRO but `base` and object defines one of `hooks`; 0 when
+// one does; -1 with an exception set.
+int keeps_hooks(PyObject* data, PyTypeObject* base, const char* const* hooks) noexcept {
+    Ref mro = Ref::steal(PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(data)), "__mro__"));
+    if (!mro) return -1;
+    if (!PyTuple_Check(mro.get())) return 0;
+    for (Py_ssize_t i = 0; i < PyTuple_Size(mro.get()); ++i) {
+        PyObject* cls = PyTuple_GetItem(mro.get(), i);
+        if (cls == reinterpret_cast<PyObject*>(base) || cls == reinterpret_cast<PyObject*>(&PyBaseObject_Type))
+            continue;
+        Ref dict = Ref::steal(PyObject_GetAttrString(cls, "__dict__"));
+        if (!dict) return -1;
+        for (const char* const* h = hooks; *h; ++h) {
+            Ref name = Ref::steal(PyUnicode_FromString(*h));
+            if (!name) return -1;
+            const int has = PySequence_Contains(dict.get(), name.get());
+            if (has != 0) return has < 0 ? -1 : 0;
+        }
+    }
+    return 1;
+}
+
+// The input text, or false with an exception set (AccelFallback for refused input).
+bool input_text(PyObject* data, const char*& text, Py_ssize_t& size) noexcept {
+    if (PyUnicode_Check(data)) {
+        if (!PyUnicode_CheckExact(data)) {
+            const int plain = keeps_hooks(data, &PyUnicode_Type, kStrHooks);
+            if (plain <= 0) return plain < 0 ? (to_fallback(), false) : (raise_fallback(), false);
+        }
+        text = PyUnicode_AsUTF8AndSize(data, &size);
+        if (text) return true;
+        // A lone surrogate: json.loads takes it, but it has no UTF-8 form to parse.
+        if (PyErr_ExceptionMatches(PyExc_UnicodeEncodeError)) raise_fallback();
+        return false;
+    }
+    if (PyBytes_Check(data)) {
+        if (!PyBytes_CheckExact(data)) {
+            const int plain = keeps_hooks(data, &PyBytes_Type, kBytesHooks);
+            if (plain <= 0) return plain < 0 ? (to_fallback(), false) : (raise_fallback(), false);
+        }
+        char* buf;
+        if (PyBytes_AsStringAndSize(data, &buf, &size) < 0) return false;
+        text = buf;
+        return true;
+    }
+    raise_fallback();
+    return false;
+}
+
+// A root array is loaded item by item as it is parsed, so the tree never holds more
+// than one record. json.loads would refuse a malformed document before any host code
+// ran, so an error that the walk passes on unchanged stands only when the rest of the
+// document parses too; otherwise the call falls back like any refused parse.
+PyObject* run_many_streamed(const load::LoadSerializer& s, const Ctx& ctx, Parser& parser,
+                            const load::Partial& partial) noexcept {
+    Ref list = Ref::steal(PyList_New(0));
+    if (!list) return nullptr;
+    Walk walk(ctx);
+    for (;;) {
+        JsonValue item;
+        switch (parser.next_item(item)) {
+            case Parser::Step::Item:
+                break;
+            case Parser::Step::End:
+                if (parser.finish() != ParseResult::Ok) return raise_fallback();
+                return list.release();
+            case Parser::Step::Refused:
+                return raise_fallback();
+            case Parser::Step::NoMemory:
+                return PyErr_NoMemory();
+        }
+        if (item.kind != JsonKind::Object) return raise_fallback();
+        Ref record = Ref::steal(run_one_json(walk, s, item, partial));
+        if (!record) {
+            if (!PyErr_ExceptionMatches(g_accel_fallback) && parser.check_rest() == ParseResult::Refused)
+                to_fallback();
+            return nullptr;
+        }
+        if (PyList_Append(list.get(), record.get()) < 0) return nullptr;
+    }
+}
+
+}  // namespace
+
+PyObject* run_json(const load::LoadSerializer& s, const Ctx& ctx, PyObject* data, bool many,
+                   const load::Partial& partial) noexcept {
+    const char* text;
+    Py_ssize_t size;
+    if (!input_text(data, text, size)) return nullptr;
+    Document doc;
+    if (many) {
+        Parser parser(text, static_cast<size_t>(size), doc.arena);
+        if (!parser.open_array()) return raise_fallback();
+        return run_many_streamed(s, ctx, parser, partial);
+    }
+    switch (parse_document(text, static_cast<size_t>(size), doc)) {
+        case ParseResult::Ok:
+            break;
+        case ParseResult::Refused:
+            return raise_fallback();
+        case ParseResult::NoMemory:
+            return PyErr_NoMemory();
+    }
+    if (doc.root.kind != JsonKind::Object) return raise_fallback();
+    Walk walk(ctx);
+    return run_one_json(walk, s, doc.root, partial);
+}
+
+}  // namespace corvane::json_in

@@ -1,0 +1,122 @@
+#include "json_in/key_index.hpp"
+
+#include <limits>
+#include <new>
+
+#include "module/fallback.hpp"
+#include "module/ref.hpp"
+
+namespace corvane::json_in {
+
+uint64_t key_hash(const char* key, size_t size) noexcept {
+    uint64_t h = 0x9E3779B97F4A7C15ull ^ size;
+    while (size >= 8) {
+        uint64_t w;
+        std::memcpy(&w, key, 8);
+        h = (h ^ w) * 0xFF51AFD7ED558CCDull;
+        h ^= h >> 32;
+        key += 8;
+        size -= 8;
+    }
+    if (size) {
+        uint64_t w = 0;
+        std::memcpy(&w, key, size);
+        h = (h ^ w) * 0xC4CEB9FE1A85EC53ull;
+    }
+    return h ^ (h >> 29);
+}
+
+int32_t KeyIndex::lookup(const char* key, uint32_t size) const noexcept {
+    if (slots_.size() == 0) return -1;
+    for (size_t i = key_hash(key, size) & mask_;; i = (i + 1) & mask_) {
+        const int32_t s = table_[i];
+        if (s < 0) return -1;
+        if (equal(slots_[static_cast<size_t>(s)], key, size)) return s;
+    }
+}
+
+int KeyIndex::build(const load::LoadSerializer& plan) noexcept {
+    const size_t n = plan.fields.size();
+    size_t cap = 8;
+    while (cap < 2 * n) cap *= 2;
+    if (n > static_cast<size_t>(std::numeric_limits<int32_t>::max() / 4) || !table_.assign(cap, -1) ||
+        !field_slot_.assign(n, -1) || !slots_.reserve_more(n)) {
+        PyErr_NoMemory();
+        return -1;
+    }
+    mask_ = cap - 1;
+    for (size_t i = 0; i < n; ++i) {
+        PyObject* input_key = plan.fields[i].input_key;
+        if (!PyUnicode_CheckExact(input_key)) return raise_fallback_int();
+        Py_ssize_t size;
+        const char* key = PyUnicode_AsUTF8AndSize(input_key, &size);
+        if (!key) {
+            if (!PyErr_ExceptionMatches(PyExc_UnicodeEncodeError)) return -1;
+            PyErr_Clear();
+            continue;
+        }
+        if (static_cast<size_t>(size) > std::numeric_limits<uint32_t>::max()) continue;
+        const auto usize = static_cast<uint32_t>(size);
+        size_t t = key_hash(key, usize) & mask_;
+        for (;; t = (t + 1) & mask_) {
+            const int32_t s = table_[t];
+            if (s < 0) break;
+            if (equal(slots_[static_cast<size_t>(s)], key, usize)) {
+                field_slot_[i] = s;
+                break;
+            }
+        }
+        if (table_[t] >= 0) continue;
+        const auto s = static_cast<int32_t>(slots_.size());
+        slots_.push({key, usize, input_key, -1});  // room reserved above
+        table_[t] = s;
+        field_slot_[i] = s;
+    }
+    return build_template(plan);
+}
+
+int KeyIndex::build_template(const load::LoadSerializer& plan) noexcept {
+    const size_t n = plan.fields.size();
+    if (n == 0 || n > kMaxTemplate) return 0;
+    for (const load::LoadFieldSpec& f : plan.fields)
+        if (f.delegate || !f.path.empty() || !PyUnicode_CheckExact(f.attribute)) return 0;
+    Ref t = Ref::steal(PyDict_New());
+    if (!t) return -1;
+    for (const load::LoadFieldSpec& f : plan.fields)
+        if (PyDict_SetItem(t.get(), f.attribute, Py_None) < 0) return -1;
+    if (static_cast<size_t>(PyDict_Size(t.get())) == n) record_template_ = t.release();
+    return 0;
+}
+
+Walk::~Walk() {
+    for (size_t i = 0; i < indexes_.size(); ++i) delete indexes_[i].index;
+}
+
+KeyIndex* Walk::index_for(const load::LoadSerializer& plan) noexcept {
+    if (last_.plan == &plan) return last_.index;
+    for (size_t i = 0; i < indexes_.size(); ++i) {
+        if (indexes_[i].plan == &plan) {
+            last_ = indexes_[i];
+            return last_.index;
+        }
+    }
+    auto* index = new (std::nothrow) KeyIndex();
+    if (!index) {
+        PyErr_NoMemory();
+        return nullptr;
+    }
+    if (!indexes_.push({&plan, index})) {
+        delete index;
+        PyErr_NoMemory();
+        return nullptr;
+    }
+    if (index->build(plan) < 0) {
+        indexes_.truncate(indexes_.size() - 1);
+        delete index;
+        return nullptr;
+    }
+    last_ = {&plan, index};
+    return index;
+}
+
+}  // namespace corvane::json_in

@@ -1,0 +1,131 @@
+// Matching a record's key texts to a plan's fields without making Python strings.
+#pragma once
+#include "json_in/pod_stack.hpp"
+#include "json_in/value.hpp"
+#include "load/plan.hpp"
+#include "module/ctx.hpp"
+
+namespace corvane::json_in {
+
+// One plan's input keys as UTF-8 bytes, built once per call. Fields that share an
+// input_key share a slot. Records of one schema usually list their keys in the same
+// order, so the slot that matched position j in the previous record is tried first
+// and the hash table is the fallback.
+class KeyIndex {
+public:
+    struct Slot {
+        const char* key;
+        uint32_t size;
+        PyObject* str;  // the first field's input_key, an exact str with that text
+        int8_t known;   // see slot_known
+    };
+
+    KeyIndex() noexcept = default;
+    KeyIndex(const KeyIndex&) = delete;
+    KeyIndex& operator=(const KeyIndex&) = delete;
+    ~KeyIndex() { Py_XDECREF(record_template_); }
+
+    // -1 with an exception set (AccelFallback for an input_key that is not an exact
+    // str: a subclass could hash and compare unlike its text).
+    int build(const load::LoadSerializer& plan) noexcept;
+
+    // A dict holding every field's attribute (values None) in field order, or null.
+    // Copying it gives a record dict already sized for its fields, instead of one that
+    // grows as they are stored; the caller deletes the attributes it leaves unset, and
+    // what remains is in the order plain stores would have given. Only made when that
+    // holds: Direct fields, plain distinct exact-str attributes, at most kMaxTemplate.
+    PyObject* record_template() const noexcept { return record_template_; }
+    static constexpr size_t kMaxTemplate = 64;
+
+    // The slot whose key equals the pair's key, or -1; `pos` is the pair's position.
+    int32_t match(size_t pos, const JsonPair& pair) noexcept {
+        if (pos < hint_.size()) {
+            const int32_t h = hint_[pos];
+            if (h >= 0 && equal(slots_[h], pair.key, pair.key_size)) return h;
+        }
+        const int32_t s = lookup(pair.key, pair.key_size);
+        remember(pos, s);
+        return s;
+    }
+    int32_t lookup(const char* key, uint32_t size) const noexcept;
+
+    // The field's slot, or -1 when its input_key has no UTF-8 form: json.loads only
+    // gives such a key for a lone-surrogate escape, which the parse refuses, so the
+    // field is absent from every document that gets this far.
+    int32_t field_slot(size_t field) const noexcept { return field_slot_[field]; }
+    const Slot& slot(int32_t s) const noexcept { return slots_[static_cast<size_t>(s)]; }
+
+    // Whether the slot's key is in known_keys, as found earlier in this call: 1, 0, or
+    // -1 when not known yet. Only a frozenset's answers are kept: it cannot change
+    // during the call, while a set or a mapping may be changed by host code.
+    int slot_known(int32_t s) const noexcept { return slots_[static_cast<size_t>(s)].known; }
+    void remember_known(int32_t s, int known, PyObject* known_keys) noexcept {
+        if (PyFrozenSet_CheckExact(known_keys)) slots_[static_cast<size_t>(s)].known = static_cast<int8_t>(known);
+    }
+    size_t slot_count() const noexcept { return slots_.size(); }
+
+private:
+    int build_template(const load::LoadSerializer& plan) noexcept;
+    static bool equal(const Slot& s, const char* key, uint32_t size) noexcept {
+        if (s.size != size) return false;
+        // Keys are short: two overlapping word loads beat a library call.
+        if (size >= 8 && size <= 16) {
+            uint64_t a0, a1, b0, b1;
+            std::memcpy(&a0, s.key, 8);
+            std::memcpy(&b0, key, 8);
+            std::memcpy(&a1, s.key + size - 8, 8);
+            std::memcpy(&b1, key + size - 8, 8);
+            return ((a0 ^ b0) | (a1 ^ b1)) == 0;
+        }
+        if (size >= 4 && size < 8) {
+            uint32_t a0, a1, b0, b1;
+            std::memcpy(&a0, s.key, 4);
+            std::memcpy(&b0, key, 4);
+            std::memcpy(&a1, s.key + size - 4, 4);
+            std::memcpy(&b1, key + size - 4, 4);
+            return ((a0 ^ b0) | (a1 ^ b1)) == 0;
+        }
+        return std::memcmp(s.key, key, size) == 0;
+    }
+    void remember(size_t pos, int32_t s) noexcept {
+        constexpr size_t kMaxHints = 1024;
+        if (pos >= kMaxHints) return;
+        // Growth failure only loses the hint.
+        while (hint_.size() <= pos)
+            if (!hint_.push(-1)) return;
+        hint_[pos] = s;
+    }
+
+    PodStack<Slot> slots_;
+    PodStack<int32_t> field_slot_;
+    PodStack<int32_t> table_;  // open addressing over slots_, -1 empty
+    size_t mask_ = 0;
+    PodStack<int32_t> hint_;
+    PyObject* record_template_ = nullptr;
+};
+
+// State of one run_json call: the plan's Ctx and the key index of each plan met so far.
+class Walk {
+public:
+    explicit Walk(const Ctx& ctx) noexcept : ctx(ctx) {}
+    Walk(const Walk&) = delete;
+    Walk& operator=(const Walk&) = delete;
+    ~Walk();
+
+    // nullptr with an exception set.
+    KeyIndex* index_for(const load::LoadSerializer& plan) noexcept;
+
+    const Ctx& ctx;
+
+private:
+    struct Entry {
+        const load::LoadSerializer* plan;
+        KeyIndex* index;
+    };
+    PodStack<Entry> indexes_;
+    Entry last_{nullptr, nullptr};
+};
+
+uint64_t key_hash(const char* key, size_t size) noexcept;
+
+}  // namespace corvane::json_in

@@ -1,0 +1,596 @@
+// The scanner: JSON text to a JsonValue tree. It accepts a subset of what json.loads
+// accepts, and gives every accepted document the value json.loads gives it; anything
+// it cannot vouch for (long integers, deep nesting, lone surrogates, byte-order marks)
+// is refused so that the caller goes back to the host library.
+#include <bit>
+#include <charconv>
+#include <cstdlib>
+#include <limits>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include "json_in/parser.hpp"
+
+namespace corvane::json_in {
+
+DocArena::~DocArena() {
+    while (head_) {
+        Block* next = head_->next;
+        std::free(head_);
+        head_ = next;
+    }
+}
+
+void* DocArena::alloc_slow(size_t n) noexcept {
+    // Blocks double up to 1 MiB, so waste stays a fraction of what the document needs;
+    // a large array gets a block of its own.
+    size_t size = next_size_;
+    if (next_size_ < (size_t{1} << 20)) next_size_ *= 2;
+    if (size < n) size = n;
+    if (size > std::numeric_limits<size_t>::max() - kHeader) return nullptr;
+    auto* block = static_cast<Block*>(std::malloc(kHeader + size));
+    if (!block) return nullptr;
+    block->next = head_;
+    head_ = block;
+    char* base = reinterpret_cast<char*>(block) + kHeader;
+    cur_ = base + n;
+    end_ = base + size;
+    return base;
+}
+
+void DocArena::reset() noexcept {
+    if (!head_) return;
+    for (Block* b = head_->next; b;) {
+        Block* next = b->next;
+        std::free(b);
+        b = next;
+    }
+    head_->next = nullptr;
+    cur_ = reinterpret_cast<char*>(head_) + kHeader;
+}
+
+namespace {
+
+constexpr uint64_t kOnes = 0x0101010101010101ull;
+constexpr uint64_t kHighs = 0x8080808080808080ull;
+
+// Bit 7 of each byte of `w` that is zero. Only the lowest marked byte is certain (a
+// borrow can mark bytes above it), which is all the scan below uses.
+inline uint64_t zero_bytes(uint64_t w) noexcept { return (w - kOnes) & ~w & kHighs; }
+
+// Marks the bytes that end a plain run: a quote, a backslash, a control byte or the
+// lead of a multi-byte sequence. The lowest mark is exact, as above.
+inline uint64_t attention(uint64_t w) noexcept {
+    return (w & kHighs) | ((w - kOnes * 0x20) & ~w & kHighs) | zero_bytes(w ^ (kOnes * '"')) |
+           zero_bytes(w ^ (kOnes * '\\'));
+}
+
+struct PlainTable {
+    bool plain[256];
+    constexpr PlainTable() : plain() {
+        for (int c = 0x20; c < 0x80; ++c) plain[c] = c != '"' && c != '\\';
+    }
+};
+constexpr PlainTable kPlain;
+
+inline int hex_digit(uint8_t c) noexcept {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+inline bool is_digit(uint8_t c) noexcept { return c >= '0' && c <= '9'; }
+
+
+}  // namespace
+
+bool Parser::literal(const char* word, size_t n) noexcept {
+    if (static_cast<size_t>(end_ - p_) < n || std::memcmp(p_, word, n) != 0) return false;
+    p_ += n;
+    return true;
+}
+
+bool Parser::value(JsonValue& out) noexcept {
+    switch (*p_) {
+        case '{':
+            return object(out);
+        case '[':
+            return array(out);
+        case '"':
+            ++p_;
+            out.kind = JsonKind::Str;
+            return string(out.str, out.size);
+        case 't':
+            out.kind = JsonKind::Bool;
+            out.boolean = true;
+            return literal("true", 4);
+        case 'f':
+            out.kind = JsonKind::Bool;
+            out.boolean = false;
+            return literal("false", 5);
+        case 'n':
+            out.kind = JsonKind::Null;
+            return literal("null", 4);
+        case 'N':
+            out.kind = JsonKind::Float;
+            out.number = std::numeric_limits<double>::quiet_NaN();
+            return literal("NaN", 3);
+        case 'I':
+            out.kind = JsonKind::Float;
+            out.number = std::numeric_limits<double>::infinity();
+            return literal("Infinity", 8);
+        case '-':
+        case '0':
+        case '1':
+        case '2':
+        case '3':
+        case '4':
+        case '5':
+        case '6':
+        case '7':
+        case '8':
+        case '9':
+            return number(out);
+        default:
+            return false;
+    }
+}
+
+bool Parser::array(JsonValue& out) noexcept {
+    if (!enter()) return false;
+    ++p_;
+    skip_ws();
+    out.kind = JsonKind::Array;
+    out.size = 0;
+    out.items = nullptr;
+    if (p_ < end_ && *p_ == ']') {
+        ++p_;
+        --depth_;
+        return true;
+    }
+    const size_t base = values_.size();
+    for (;;) {
+        if (p_ >= end_) return false;
+        JsonValue item;
+        if (!value(item)) return false;
+        if (!values_.push(item)) return no_memory();
+        skip_ws();
+        if (p_ >= end_) return false;
+        const uint8_t c = *p_++;
+        if (c == ']') break;
+        if (c != ',') return false;
+        skip_ws();
+    }
+    const size_t n = values_.size() - base;
+    if (n > std::numeric_limits<uint32_t>::max()) return false;
+    auto* items = static_cast<JsonValue*>(arena_.alloc(n * sizeof(JsonValue)));
+    if (!items) return no_memory();
+    std::memcpy(static_cast<void*>(items), values_.data() + base, n * sizeof(JsonValue));
+    values_.truncate(base);
+    out.size = static_cast<uint32_t>(n);
+    out.items = items;
+    --depth_;
+    return true;
+}
+
+bool Parser::object(JsonValue& out) noexcept {
+    if (!enter()) return false;
+    ++p_;
+    skip_ws();
+    out.kind = JsonKind::Object;
+    out.size = 0;
+    out.pairs = nullptr;
+    if (p_ < end_ && *p_ == '}') {
+        ++p_;
+        --depth_;
+        return true;
+    }
+    const size_t base = pairs_.size();
+    for (;;) {
+        if (p_ >= end_ || *p_ != '"') return false;
+        ++p_;
+        JsonPair pair;
+        if (!string(pair.key, pair.key_size)) return false;
+        skip_ws();
+        if (p_ >= end_ || *p_ != ':') return false;
+        ++p_;
+        skip_ws();
+        if (p_ >= end_ || !value(pair.value)) return false;
+        if (!pairs_.push(pair)) return no_memory();
+        skip_ws();
+        if (p_ >= end_) return false;
+        const uint8_t c = *p_++;
+        if (c == '}') break;
+        if (c != ',') return false;
+        skip_ws();
+    }
+    const size_t n = pairs_.size() - base;
+    if (n > std::numeric_limits<uint32_t>::max()) return false;
+    auto* pairs = static_cast<JsonPair*>(arena_.alloc(n * sizeof(JsonPair)));
+    if (!pairs) return no_memory();
+    std::memcpy(static_cast<void*>(pairs), pairs_.data() + base, n * sizeof(JsonPair));
+    pairs_.truncate(base);
+    out.size = static_cast<uint32_t>(n);
+    out.pairs = pairs;
+    --depth_;
+    return true;
+}
+
+// Advances over bytes that can be copied as they are, sixteen or eight at a time.
+// Works on a local copy of p_: stores through `this` would make the compiler reload
+// the bounds on every step.
+void Parser::skip_plain() noexcept {
+    const uint8_t* p = p_;
+    const uint8_t* const end = end_;
+#if defined(__SSE2__)
+    // Signed compares put bytes of 0x80 and above below 0x20 too, so one test finds
+    // control bytes and multi-byte leads alike.
+    const __m128i quote = _mm_set1_epi8('"');
+    const __m128i backslash = _mm_set1_epi8('\\');
+    const __m128i space = _mm_set1_epi8(0x20);
+    while (end - p >= 16) {
+        const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        const __m128i stop = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(w, quote), _mm_cmpeq_epi8(w, backslash)),
+                                          _mm_cmplt_epi8(w, space));
+        if (const int m = _mm_movemask_epi8(stop)) {
+            p_ = p + std::countr_zero(static_cast<unsigned>(m));
+            return;
+        }
+        p += 16;
+    }
+#endif
+    if constexpr (std::endian::native == std::endian::little) {
+        while (end - p >= 8) {
+            uint64_t w;
+            std::memcpy(&w, p, 8);
+            if (const uint64_t m = attention(w)) {
+                p_ = p + (std::countr_zero(m) >> 3);
+                return;
+            }
+            p += 8;
+        }
+    }
+    while (p < end && kPlain.plain[*p]) ++p;
+    p_ = p;
+}
+
+// One multi-byte UTF-8 sequence at p_, strictly: no overlong forms, no encoded
+// surrogates, nothing above U+10FFFF.
+bool Parser::utf8_sequence() noexcept {
+    const uint8_t c = p_[0];
+    const size_t left = static_cast<size_t>(end_ - p_);
+    auto cont = [](uint8_t b) { return (b & 0xC0) == 0x80; };
+    if (c >= 0xC2 && c <= 0xDF) {
+        if (left < 2 || !cont(p_[1])) return false;
+        p_ += 2;
+        return true;
+    }
+    if (c >= 0xE0 && c <= 0xEF) {
+        if (left < 3) return false;
+        const uint8_t lo = c == 0xE0 ? 0xA0 : 0x80;
+        const uint8_t hi = c == 0xED ? 0x9F : 0xBF;
+        if (p_[1] < lo || p_[1] > hi || !cont(p_[2])) return false;
+        p_ += 3;
+        return true;
+    }
+    if (c >= 0xF0 && c <= 0xF4) {
+        if (left < 4) return false;
+        const uint8_t lo = c == 0xF0 ? 0x90 : 0x80;
+        const uint8_t hi = c == 0xF4 ? 0x8F : 0xBF;
+        if (p_[1] < lo || p_[1] > hi || !cont(p_[2]) || !cont(p_[3])) return false;
+        p_ += 4;
+        return true;
+    }
+    return false;
+}
+
+// p_ is just past the opening quote. Unescaped text stays a view into the input.
+bool Parser::string(const char*& out, uint32_t& n) noexcept {
+    const uint8_t* start = p_;
+    for (;;) {
+        skip_plain();
+        if (p_ >= end_) return false;
+        const uint8_t c = *p_;
+        if (c == '"') {
+            if (static_cast<size_t>(p_ - start) > std::numeric_limits<uint32_t>::max()) return false;
+            out = reinterpret_cast<const char*>(start);
+            n = static_cast<uint32_t>(p_ - start);
+            ++p_;
+            return true;
+        }
+        if (c == '\\') return escaped_string(start, out, n);
+        if (c < 0x80 || !utf8_sequence()) return false;
+    }
+}
+
+bool Parser::hex4(uint32_t& cp) noexcept {
+    if (end_ - p_ < 4) return false;
+    cp = 0;
+    for (int i = 0; i < 4; ++i) {
+        const int d = hex_digit(p_[i]);
+        if (d < 0) return false;
+        cp = cp << 4 | static_cast<uint32_t>(d);
+    }
+    p_ += 4;
+    return true;
+}
+
+bool Parser::put_code_point(uint32_t cp) noexcept {
+    char buf[4];
+    size_t len;
+    if (cp < 0x80) {
+        buf[0] = static_cast<char>(cp);
+        len = 1;
+    } else if (cp < 0x800) {
+        buf[0] = static_cast<char>(0xC0 | cp >> 6);
+        buf[1] = static_cast<char>(0x80 | (cp & 0x3F));
+        len = 2;
+    } else if (cp < 0x10000) {
+        buf[0] = static_cast<char>(0xE0 | cp >> 12);
+        buf[1] = static_cast<char>(0x80 | (cp >> 6 & 0x3F));
+        buf[2] = static_cast<char>(0x80 | (cp & 0x3F));
+        len = 3;
+    } else {
+        buf[0] = static_cast<char>(0xF0 | cp >> 18);
+        buf[1] = static_cast<char>(0x80 | (cp >> 12 & 0x3F));
+        buf[2] = static_cast<char>(0x80 | (cp >> 6 & 0x3F));
+        buf[3] = static_cast<char>(0x80 | (cp & 0x3F));
+        len = 4;
+    }
+    return scratch_.append(buf, len) || no_memory();
+}
+
+// A \u escape at p_ (just past the "u"). json.loads would keep a lone surrogate as
+// it is, which has no UTF-8 form, so such strings are refused.
+bool Parser::unicode_escape() noexcept {
+    uint32_t cp;
+    if (!hex4(cp)) return false;
+    if (cp >= 0xDC00 && cp <= 0xDFFF) return false;
+    if (cp >= 0xD800 && cp <= 0xDBFF) {
+        uint32_t low;
+        if (end_ - p_ < 2 || p_[0] != '\\' || p_[1] != 'u') return false;
+        p_ += 2;
+        if (!hex4(low) || low < 0xDC00 || low > 0xDFFF) return false;
+        cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
+    }
+    return put_code_point(cp);
+}
+
+// Decodes into scratch_ from the first backslash on, then copies into the arena.
+bool Parser::escaped_string(const uint8_t* start, const char*& out, uint32_t& n) noexcept {
+    scratch_.truncate(0);
+    if (!scratch_.append(reinterpret_cast<const char*>(start), static_cast<size_t>(p_ - start)))
+        return no_memory();
+    for (;;) {
+        const uint8_t* run = p_;
+        skip_plain();
+        if (!scratch_.append(reinterpret_cast<const char*>(run), static_cast<size_t>(p_ - run)))
+            return no_memory();
+        if (p_ >= end_) return false;
+        const uint8_t c = *p_;
+        if (c == '"') {
+            ++p_;
+            break;
+        }
+        if (c == '\\') {
+            if (end_ - p_ < 2) return false;
+            const uint8_t e = p_[1];
+            p_ += 2;
+            char plain;
+            switch (e) {
+                case '"':
+                    plain = '"';
+                    break;
+                case '\\':
+                    plain = '\\';
+                    break;
+                case '/':
+                    plain = '/';
+                    break;
+                case 'b':
+                    plain = '\b';
+                    break;
+                case 'f':
+                    plain = '\f';
+                    break;
+                case 'n':
+                    plain = '\n';
+                    break;
+                case 'r':
+                    plain = '\r';
+                    break;
+                case 't':
+                    plain = '\t';
+                    break;
+                case 'u':
+                    if (!unicode_escape()) return false;
+                    continue;
+                default:
+                    return false;
+            }
+            if (!scratch_.push(plain)) return no_memory();
+            continue;
+        }
+        if (c < 0x80) return false;  // a raw control byte
+        const uint8_t* seq = p_;
+        if (!utf8_sequence()) return false;
+        if (!scratch_.append(reinterpret_cast<const char*>(seq), static_cast<size_t>(p_ - seq)))
+            return no_memory();
+    }
+    const size_t len = scratch_.size();
+    if (len > std::numeric_limits<uint32_t>::max()) return false;
+    char* copy = static_cast<char*>(arena_.alloc(len ? len : 1));
+    if (!copy) return no_memory();
+    if (len) std::memcpy(copy, scratch_.data(), len);
+    out = copy;
+    n = static_cast<uint32_t>(len);
+    return true;
+}
+
+// Integers of up to 18 digits are exact in int64; a longer integer part would need
+// a big integer (and json.loads may refuse it by its digit limit), so it is refused.
+bool Parser::number(JsonValue& out) noexcept {
+    const uint8_t* start = p_;
+    const bool negative = *p_ == '-';
+    if (negative) {
+        ++p_;
+        if (p_ >= end_) return false;
+        if (*p_ == 'I') {
+            out.kind = JsonKind::Float;
+            out.number = -std::numeric_limits<double>::infinity();
+            return literal("Infinity", 8);
+        }
+    }
+    if (p_ >= end_ || !is_digit(*p_)) return false;
+    uint64_t mantissa = 0;  // the digits read so far, integer part and fraction
+    int64_t int_digits = 0;
+    if (*p_ == '0') {
+        ++p_;
+        int_digits = 1;
+    } else {
+        while (p_ < end_ && is_digit(*p_)) {
+            if (++int_digits > 18) return false;
+            mantissa = mantissa * 10 + (*p_ - '0');
+            ++p_;
+        }
+    }
+    const bool nonzero_int = mantissa != 0;
+    bool is_float = false;
+    bool exact = true;             // every digit is in `mantissa`
+    int64_t fraction_used = 0;     // fraction digits in `mantissa`
+    int64_t fraction_zeros = 0;    // zeros before the first significant fraction digit
+    if (p_ < end_ && *p_ == '.') {
+        ++p_;
+        if (p_ >= end_ || !is_digit(*p_)) return false;
+        const uint8_t* frac = p_;
+        while (p_ < end_ && *p_ == '0') ++p_;
+        fraction_zeros = p_ - frac;
+        p_ = frac;
+        while (p_ < end_ && is_digit(*p_)) {
+            if (mantissa < 100'000'000'000'000'000ull) {
+                mantissa = mantissa * 10 + (*p_ - '0');
+                ++fraction_used;
+            } else {
+                exact = false;
+            }
+            ++p_;
+        }
+        is_float = true;
+    }
+    int64_t exponent = 0;
+    if (p_ < end_ && (*p_ == 'e' || *p_ == 'E')) {
+        ++p_;
+        bool expnegative = false;
+        if (p_ < end_ && (*p_ == '+' || *p_ == '-')) expnegative = *p_++ == '-';
+        if (p_ >= end_ || !is_digit(*p_)) return false;
+        while (p_ < end_ && is_digit(*p_)) {
+            if (exponent < 1'000'000'000) exponent = exponent * 10 + (*p_ - '0');
+            ++p_;
+        }
+        if (expnegative) exponent = -exponent;
+        is_float = true;
+    }
+    if (!is_float) {
+        out.kind = JsonKind::Int;
+        out.integer = negative ? -static_cast<int64_t>(mantissa) : static_cast<int64_t>(mantissa);
+        return true;
+    }
+    out.kind = JsonKind::Float;
+    // A mantissa below 2^53 and a power of ten up to 1e22 are both exact doubles, so
+    // one multiplication or division rounds correctly: the double float() gives.
+    static constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                        1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+    const int64_t e10 = exponent - fraction_used;
+    if (exact && mantissa <= (uint64_t{1} << 53) && e10 >= -22 && e10 <= 22) {
+        double d = static_cast<double>(mantissa);
+        d = e10 < 0 ? d / kPow10[-e10] : d * kPow10[e10];
+        out.number = negative ? -d : d;
+        return true;
+    }
+    // from_chars rounds correctly too, for every other literal.
+    const char* first = reinterpret_cast<const char*>(start);
+    const char* last = reinterpret_cast<const char*>(p_);
+    double d = 0.0;
+    const auto res = std::from_chars(first, last, d, std::chars_format::general);
+    if (res.ptr != last) return false;
+    if (res.ec == std::errc::result_out_of_range) {
+        // Only a nonzero value beyond the double range gets here: float() gives an
+        // infinity for a large one and a zero for a tiny one, keeping the sign.
+        const int64_t magnitude = nonzero_int ? int_digits + exponent : exponent - fraction_zeros;
+        d = magnitude > 0 ? std::numeric_limits<double>::infinity() : 0.0;
+        if (negative) d = -d;
+    } else if (res.ec != std::errc()) {
+        return false;
+    }
+    out.number = d;
+    return true;
+}
+
+ParseResult Parser::document(JsonValue& root) noexcept {
+    skip_ws();
+    if (p_ < end_ && value(root)) {
+        skip_ws();
+        if (p_ == end_) return ParseResult::Ok;
+    }
+    return failure();
+}
+
+bool Parser::open_array() noexcept {
+    skip_ws();
+    if (p_ >= end_ || *p_ != '[') return false;
+    ++p_;
+    ++depth_;  // the root array is a level like any other
+    first_item_ = true;
+    return true;
+}
+
+Parser::Step Parser::next_item(JsonValue& item) noexcept {
+    arena_.reset();
+    skip_ws();
+    if (p_ >= end_) return Step::Refused;
+    if (*p_ == ']') {
+        ++p_;
+        --depth_;
+        return Step::End;
+    }
+    if (!first_item_) {
+        if (*p_ != ',') return Step::Refused;
+        ++p_;
+        skip_ws();
+        if (p_ >= end_) return Step::Refused;
+    }
+    first_item_ = false;
+    if (value(item)) return Step::Item;
+    return oom_ ? Step::NoMemory : Step::Refused;
+}
+
+ParseResult Parser::finish() noexcept {
+    skip_ws();
+    return p_ == end_ ? ParseResult::Ok : ParseResult::Refused;
+}
+
+ParseResult Parser::check_rest() noexcept {
+    JsonValue item;
+    for (;;) {
+        switch (next_item(item)) {
+            case Step::Item:
+                continue;
+            case Step::End:
+                return finish();
+            case Step::Refused:
+                return ParseResult::Refused;
+            case Step::NoMemory:
+                return ParseResult::NoMemory;
+        }
+    }
+}
+
+ParseResult parse_document(const char* text, size_t size, Document& doc) noexcept {
+    Parser parser(text, size, doc.arena);
+    return parser.document(doc.root);
+}
+
+}  // namespace corvane::json_in

@@ -1,0 +1,66 @@
+// The scanner: JSON text to JsonValue trees, for a whole document or one item of a
+// root array at a time.
+#pragma once
+#include "json_in/pod_stack.hpp"
+#include "json_in/value.hpp"
+
+namespace corvane::json_in {
+
+class Parser {
+public:
+    Parser(const char* text, size_t size, DocArena& arena) noexcept
+        : p_(reinterpret_cast<const uint8_t*>(text)), end_(p_ + size), arena_(arena) {}
+    Parser(const Parser&) = delete;
+    Parser& operator=(const Parser&) = delete;
+
+    // The whole input as one document.
+    ParseResult document(JsonValue& root) noexcept;
+
+    // A root array, item by item: open_array() is false when the input does not start
+    // with one. Each next_item() reuses the arena, releasing the previous item's tree.
+    enum class Step : uint8_t { Item, End, Refused, NoMemory };
+    bool open_array() noexcept;
+    Step next_item(JsonValue& item) noexcept;
+    // After End: nothing but whitespace may follow.
+    ParseResult finish() noexcept;
+    // Whether the items not read yet, the closing bracket and the end are well formed;
+    // used to learn whether the document as a whole would have parsed.
+    ParseResult check_rest() noexcept;
+
+private:
+    void skip_ws() noexcept {
+        const uint8_t* p = p_;
+        while (p < end_ && (*p == ' ' || *p == '\n' || *p == '\r' || *p == '\t')) ++p;
+        p_ = p;
+    }
+    bool literal(const char* word, size_t n) noexcept;
+    bool value(JsonValue& out) noexcept;
+    bool enter() noexcept { return ++depth_ <= kMaxDepth; }
+    bool array(JsonValue& out) noexcept;
+    bool object(JsonValue& out) noexcept;
+    bool no_memory() noexcept {
+        oom_ = true;
+        return false;
+    }
+    ParseResult failure() const noexcept { return oom_ ? ParseResult::NoMemory : ParseResult::Refused; }
+    void skip_plain() noexcept;
+    bool utf8_sequence() noexcept;
+    bool string(const char*& out, uint32_t& n) noexcept;
+    bool hex4(uint32_t& cp) noexcept;
+    bool put_code_point(uint32_t cp) noexcept;
+    bool unicode_escape() noexcept;
+    bool escaped_string(const uint8_t* start, const char*& out, uint32_t& n) noexcept;
+    bool number(JsonValue& out) noexcept;
+
+    const uint8_t* p_;
+    const uint8_t* end_;
+    DocArena& arena_;
+    PodStack<JsonValue> values_;
+    PodStack<JsonPair> pairs_;
+    PodStack<char> scratch_;
+    int depth_ = 0;
+    bool oom_ = false;
+    bool first_item_ = true;  // streaming: no comma before the first item
+};
+
+}  // namespace corvane::json_in

@@ -1,0 +1,110 @@
+// The parsed JSON document: an immutable tree of JsonValue nodes, built in one call and
+// released with it. No Python object is made while parsing.
+#pragma once
+#include "module/python.hpp"
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string_view>
+
+namespace corvane::json_in {
+
+enum class JsonKind : uint8_t { Null, Bool, Int, Float, Str, Array, Object };
+
+struct JsonPair;
+
+// 16 bytes. Strings without escapes point into the input text, which the caller keeps
+// alive and unchanged while the tree exists; escaped strings and all arrays live in
+// the document's arena.
+struct JsonValue {
+    JsonKind kind = JsonKind::Null;
+    bool boolean = false;  // Bool
+    uint32_t size = 0;     // Str: bytes; Array: items; Object: pairs
+    union {
+        int64_t integer;  // Int
+        double number;    // Float
+        const char* str;  // Str: UTF-8, not terminated
+        const JsonValue* items;
+        const JsonPair* pairs;
+    };
+
+    JsonValue() noexcept : integer(0) {}
+
+    std::string_view text() const noexcept { return {str, size}; }
+};
+
+// Every pair of an object stays, in document order, repeated keys included.
+struct JsonPair {
+    const char* key;
+    uint32_t key_size;
+    JsonValue value;
+
+    std::string_view key_text() const noexcept { return {key, key_size}; }
+};
+
+// Bump allocator for one document: a chain of malloc'd blocks, freed together.
+class DocArena {
+public:
+    DocArena() noexcept = default;
+    DocArena(const DocArena&) = delete;
+    DocArena& operator=(const DocArena&) = delete;
+    ~DocArena();
+
+    // 8-byte aligned; nullptr when memory is exhausted (no exception is set).
+    void* alloc(size_t n) noexcept {
+        n = (n + 7) & ~size_t{7};
+        if (n <= static_cast<size_t>(end_ - cur_)) {
+            void* p = cur_;
+            cur_ += n;
+            return p;
+        }
+        return alloc_slow(n);
+    }
+    // Releases everything allocated so far, keeping the current block for reuse.
+    void reset() noexcept;
+    // Gives back the unused tail of the most recent allocation.
+    void shrink_last(void* p, size_t old_n, size_t new_n) noexcept {
+        old_n = (old_n + 7) & ~size_t{7};
+        new_n = (new_n + 7) & ~size_t{7};
+        if (static_cast<char*>(p) + old_n == cur_) cur_ = static_cast<char*>(p) + new_n;
+    }
+
+private:
+    struct Block {
+        Block* next;
+    };
+    static constexpr size_t kHeader = (sizeof(Block) + 7) & ~size_t{7};
+    void* alloc_slow(size_t n) noexcept;
+
+    Block* head_ = nullptr;
+    char* cur_ = nullptr;
+    char* end_ = nullptr;
+    size_t next_size_ = 16 * 1024;
+};
+
+// What a parse leaves behind: the root node and the arena that owns the rest.
+struct Document {
+    DocArena arena;
+    JsonValue root;
+};
+
+enum class ParseResult : uint8_t { Ok, Refused, NoMemory };
+
+// Parses the whole of `text` (UTF-8) under the parse contract: the JSON grammar plus
+// NaN, Infinity and -Infinity; integers of at most 18 digits; strict UTF-8; at most
+// 200 levels of nesting. Refused covers every document outside that contract.
+ParseResult parse_document(const char* text, size_t size, Document& doc) noexcept;
+
+inline constexpr int kMaxDepth = 200;
+
+// The Python value json.loads gives for the subtree: a new reference, or nullptr with
+// an exception set.
+PyObject* json_to_py(const JsonValue& v) noexcept;
+
+// A new str for a key or string node.
+inline PyObject* str_to_py(const char* s, size_t n) noexcept {
+    return PyUnicode_DecodeUTF8(s, static_cast<Py_ssize_t>(n), nullptr);
+}
+
+}  // namespace corvane::json_in

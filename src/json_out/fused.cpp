@@ -1,0 +1,233 @@
+// The fused dump: walks the dump plan and writes JSON text as it goes, so that
+// run_json(obj, many) == json.dumps(run(obj, many)) without building the dicts.
+// Nested and ListOf are walked here; every other element is converted by the dump
+// engine and handed to the writer.
+#include <new>
+#include <string>
+#include <vector>
+
+#include "dump/dump.hpp"
+#include "json_out/json_out.hpp"
+#include "json_out/writer.hpp"
+#include "module/depth.hpp"
+#include "module/fallback.hpp"
+#include "module/names.hpp"
+#include "module/ref.hpp"
+
+namespace corvane::json_out {
+namespace {
+
+using dump::Element;
+using dump::FieldSpec;
+using dump::JsonKeys;
+using dump::Kind;
+using dump::Serializer;
+
+// Escapes every out_key once and finds keys that two fields share. Equality is the
+// output dict's own (hash and ==), so a str subclass key collides exactly when run()
+// would collapse it. Built aside and installed at the end: host code run by a key's
+// __hash__ may re-enter this plan.
+[[gnu::cold]] int build_keys(const Serializer& s) noexcept {
+    JsonKeys keys;
+    size_t n = s.fields.size();
+    try {
+        keys.text.reserve(n);
+        keys.first.resize(n);
+    } catch (const std::bad_alloc&) {
+        PyErr_NoMemory();
+        return -1;
+    }
+    Ref seen = Ref::steal(PyDict_New());
+    if (!seen) return -1;
+    for (size_t i = 0; i < n; ++i) {
+        PyObject* key = s.fields[i].out_key;
+        Buffer text;
+        if (write_str(text, key) < 0 || !text.append(": ")) return -1;
+        try {
+            keys.text.emplace_back(text.data(), text.size());
+        } catch (const std::bad_alloc&) {
+            PyErr_NoMemory();
+            return -1;
+        }
+        PyObject* prev = PyDict_GetItemWithError(seen.get(), key);
+        if (prev) {
+            keys.first[i] = static_cast<uint32_t>(PyLong_AsSize_t(prev));
+            keys.distinct = false;
+            continue;
+        }
+        if (PyErr_Occurred()) {
+            to_fallback();
+            return -1;
+        }
+        Ref index = Ref::steal(PyLong_FromSize_t(i));
+        if (!index) return -1;
+        if (PyDict_SetItem(seen.get(), key, index.get()) < 0) {
+            to_fallback();
+            return -1;
+        }
+        keys.first[i] = static_cast<uint32_t>(i);
+    }
+    if (!s.json_keys.ready) {
+        keys.ready = true;
+        s.json_keys = std::move(keys);
+    }
+    return 0;
+}
+
+int write_json(const Element& e, Buffer& b, const Ctx& ctx, PyObject* value) noexcept;
+int write_json_one(const Serializer& s, Buffer& b, const Ctx& ctx, PyObject* obj) noexcept;
+
+// Calls `each(item, index)` for the items of a `many` input or a ListOf value, as
+// iter() would give them. Only containers the host can iterate again are walked: with
+// anything else a late fallback would hand the host an iterator we partly consumed.
+template <class F>
+int for_each_item(PyObject* seq, F&& each) noexcept {
+    if (PyList_CheckExact(seq)) {
+        // The list iterator's own walk: index against the live size; items held, as
+        // host code run for one of them may shrink the list.
+        for (Py_ssize_t i = 0; i < PyList_Size(seq); ++i) {
+            Ref item = Ref::borrow(PyList_GetItem(seq, i));
+            if (each(item.get(), i) < 0) return -1;
+        }
+        return 0;
+    }
+    if (PyTuple_CheckExact(seq)) {
+        Py_ssize_t n = PyTuple_Size(seq);
+        for (Py_ssize_t i = 0; i < n; ++i)
+            if (each(PyTuple_GetItem(seq, i), i) < 0) return -1;
+        return 0;
+    }
+    Ref it = Ref::steal(dump::get_iter(seq, true));
+    if (!it) return -1;
+    Py_ssize_t i = 0;
+    while (Ref item = Ref::steal(PyIter_Next(it.get()))) {
+        if (each(item.get(), i++) < 0) return -1;
+    }
+    return PyErr_Occurred() ? -1 : 0;
+}
+
+// Every descent into a nested plan passes here, so one guard bounds the walk's depth;
+// too deep falls back, and the host reports it in its own words.
+int write_json(const Serializer& s, Buffer& b, const Ctx& ctx, PyObject* obj, bool many) noexcept {
+    DepthGuard g;
+    if (!g.enter(" while serializing")) return fallback_on_depth();
+    if (!many || obj == Py_None) return write_json_one(s, b, ctx, obj);
+    if (!b.append('[')) return -1;
+    int rc = for_each_item(obj, [&](PyObject* item, Py_ssize_t i) noexcept {
+        if (i && !b.append(", ")) return -1;
+        return write_json_one(s, b, ctx, item);
+    });
+    if (rc < 0) return -1;
+    return b.append(']') ? 0 : -1;
+}
+
+int write_list_of(const Element& child, Buffer& b, const Ctx& ctx, PyObject* value) noexcept {
+    DepthGuard g;
+    if (!g.enter(" while serializing")) return fallback_on_depth();
+    if (!b.append('[')) return -1;
+    int rc = for_each_item(value, [&](PyObject* item, Py_ssize_t i) noexcept {
+        if (i && !b.append(", ")) return -1;
+        return write_json(child, b, ctx, item);
+    });
+    if (rc < 0) return -1;
+    return b.append(']') ? 0 : -1;
+}
+
+// Written through the dump engine's conversion, with the shortcuts where that
+// conversion is known to return its input (or None for None) unchanged.
+int write_json(const Element& e, Buffer& b, const Ctx& ctx, PyObject* value) noexcept {
+    switch (e.kind) {
+        case Kind::Passthrough:
+            return write_json_value(b, value);
+        case Kind::Constant:
+            return write_json_value(b, e.value);
+        case Kind::Nested:
+            if (value == Py_None) return b.append("null") ? 0 : -1;
+            return write_json(*e.serializer, b, ctx, value, e.many);
+        case Kind::ListOf:
+            if (value == Py_None) return b.append("null") ? 0 : -1;
+            return write_list_of(*e.child, b, ctx, value);
+        case Kind::Text:
+            if (PyUnicode_CheckExact(value)) return write_str(b, value);
+            break;
+        case Kind::Int:
+            if (!e.as_text && PyLong_CheckExact(value)) return write_int(b, value);
+            break;
+        case Kind::Float:
+            if (!e.as_text && PyFloat_CheckExact(value)) return write_float(b, value);
+            break;
+        case Kind::Stringify:
+        case Kind::StringifyAlt:
+        case Kind::DateFormat:
+        case Kind::EnumMember:
+        case Kind::DictCopy:
+        case Kind::DictOf:
+        case Kind::TupleOf:
+        case Kind::NestedKey:
+        case Kind::CallField:
+        case Kind::CallFieldAlt:
+            break;
+    }
+    Ref out = Ref::steal(dump::apply(e, ctx, value));
+    if (!out) return -1;
+    return write_json_value(b, out.get());
+}
+
+int write_json_one(const Serializer& s, Buffer& b, const Ctx& ctx, PyObject* obj) noexcept {
+    if (!s.json_keys.ready && build_keys(s) < 0) return -1;
+    const JsonKeys& keys = s.json_keys;
+    std::vector<bool> written;
+    if (!keys.distinct) {
+        try {
+            written.resize(s.fields.size());
+        } catch (const std::bad_alloc&) {
+            PyErr_NoMemory();
+            return -1;
+        }
+    }
+    if (!b.append('{')) return -1;
+    bool first = true;
+    const size_t n = s.fields.size();
+    for (size_t i = 0; i < n; ++i) {
+        const FieldSpec& f = s.fields[i];
+        Ref value;
+        if (f.delegate) {
+            value = Ref::steal(PyObject_CallMethodObjArgs(f.field, g_names.serialize, f.attribute, obj,
+                                                          s.serialize_arg, nullptr));
+            if (!value) return -1;
+            if (value.get() == ctx.missing) continue;
+        } else {
+            value = Ref::steal(dump::get_value(f, ctx, obj));
+            if (!value) return -1;
+            if (value.get() == ctx.missing) {
+                if (f.default_value == ctx.missing) continue;
+                value = Ref::borrow(f.default_value);
+            }
+        }
+        if (!keys.distinct) {
+            // run() keeps one entry for a repeated key, at its first place with the later
+            // value; writing both pairs would be a different text.
+            uint32_t slot = keys.first[i];
+            if (written[slot]) return raise_fallback_int();
+            written[slot] = true;
+        }
+        const std::string& key = keys.text[i];
+        if (!b.reserve(key.size() + 2)) return -1;
+        if (!first) b.put(", ");
+        b.put(key.data(), key.size());
+        first = false;
+        int rc = f.delegate ? write_json_value(b, value.get()) : write_json(f.element, b, ctx, value.get());
+        if (rc < 0) return -1;
+    }
+    return b.append('}') ? 0 : -1;
+}
+
+}  // namespace
+
+PyObject* run_json(const dump::Serializer& s, const Ctx& ctx, PyObject* obj, bool many) noexcept {
+    Buffer b;
+    if (write_json(s, b, ctx, obj, many) < 0) return nullptr;
+    return b.finish();
+}
+
+}  // namespace corvane::json_out

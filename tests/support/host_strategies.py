@@ -1,0 +1,475 @@
+"""Hypothesis strategies for the differential suite: random schema classes, and
+objects and input documents shaped after them, valid and not.
+
+Dump objects are drawn as descriptions (``Rec``, ``Gen``) and materialised afresh for
+every run, so that each path sees its own one-shot iterators and holder objects.
+"""
+
+import datetime
+import enum
+import ipaddress
+import types
+import uuid
+
+from hypothesis import strategies as st
+
+from corvane_core import EXCLUDE, INCLUDE, RAISE, Schema, ValidationError
+from corvane_core import fields as f
+from corvane_core import validate as v
+from corvane_core.schema import SchemaMeta
+
+
+class Color(enum.Enum):
+    RED = 1
+    GREEN = 2
+    BLUE = "blue"
+
+
+# -- dump-object descriptions ------------------------------------------------------------
+
+class Rec:
+    """An object holding ``attrs``, as one of several holder types."""
+
+    def __init__(self, holder, attrs):
+        self.holder = holder
+        self.attrs = attrs
+
+    def __repr__(self):
+        return f"Rec({self.holder}, {self.attrs!r})"
+
+
+class Gen:
+    """A one-shot iterator over ``items``."""
+
+    def __init__(self, items):
+        self.items = items
+
+    def __repr__(self):
+        return f"Gen({self.items!r})"
+
+
+class Slots:
+    """Attributes only, no item access."""
+
+    def __init__(self, attrs):
+        self.__dict__.update(attrs)
+
+
+class ItemsRefuse:
+    """``__getitem__`` raises TypeError, so lookups go on to the attributes."""
+
+    def __init__(self, attrs):
+        self.__dict__.update(attrs)
+
+    def __getitem__(self, key):
+        raise TypeError("no items here")
+
+
+class SubDict(dict):
+    pass
+
+
+HOLDERS = {
+    "dict": dict,
+    "subdict": SubDict,
+    "ns": lambda attrs: types.SimpleNamespace(**attrs),
+    "slots": Slots,
+    "refuse": ItemsRefuse,
+}
+
+
+def materialise(desc):
+    if isinstance(desc, Rec):
+        return HOLDERS[desc.holder]({k: materialise(x) for k, x in desc.attrs.items()})
+    if isinstance(desc, Gen):
+        return iter([materialise(x) for x in desc.items])
+    if type(desc) is list:
+        return [materialise(x) for x in desc]
+    if type(desc) is tuple:
+        return tuple(materialise(x) for x in desc)
+    if type(desc) is dict:
+        return {k: materialise(x) for k, x in desc.items()}
+    return desc
+
+
+# -- host callables used by generated fields ---------------------------------------------------
+
+def describe(obj):
+    return type(obj).__name__
+
+
+def length_of(value):
+    return len(value)
+
+
+def not_three(value):
+    return value != 3
+
+
+def short_repr(value):
+    if len(repr(value)) > 12:
+        raise ValidationError("too long")
+
+
+class Tagged(f.Custom):
+    def _serialize(self, value, attr, obj):
+        return "none" if value is None else f"<{value}>"
+
+    def _deserialize(self, value, attr, data):
+        if value == "bad":
+            raise ValidationError("bad value")
+        return [value]
+
+
+# -- value strategies ---------------------------------------------------------------------
+
+small_ints = st.integers(-(2**53), 2**53)
+finite = st.floats(allow_nan=False, allow_infinity=False)
+short_text = st.text(max_size=6)
+odd_text = st.sampled_from(["", "7", " 8 ", "1.5", "nan", "inf", "-inf", "x", "true", "no", "\ud800", "é"])
+json_scalars = st.none() | st.booleans() | small_ints | finite | short_text
+json_values = st.recursive(json_scalars, lambda kids: st.lists(kids, max_size=3)
+                           | st.dictionaries(short_text, kids, max_size=3), max_leaves=6)
+junk = (st.none() | st.booleans() | st.integers() | st.floats() | odd_text | st.binary(max_size=4)
+        | st.lists(small_ints, max_size=2) | st.dictionaries(short_text, small_ints, max_size=2))
+datetimes = st.datetimes(min_value=datetime.datetime(1971, 1, 2), max_value=datetime.datetime(2100, 1, 1))
+dates = st.dates(min_value=datetime.date(1000, 1, 1))
+ips = st.ip_addresses()
+
+
+def sometimes(main, other, weight=4):
+    """``main`` most of the time, ``other`` now and then."""
+    return st.one_of(*([main] * weight), other)
+
+
+class Spec:
+    """One generated field: how to make it, what its attribute may hold on dump,
+    what its input may hold on load, and which of those values are ordinary."""
+
+    def __init__(self, make, obj, data, *, valid_obj=None, valid_data=None, ordinary=False, validators=()):
+        self.make = make
+        self.obj = obj
+        self.data = data
+        self.valid_obj = valid_obj if valid_obj is not None else obj
+        self.valid_data = valid_data if valid_data is not None else data
+        self.ordinary = ordinary
+        self.validators = validators
+
+
+NUMBER_VALIDATORS = [
+    lambda: v.Range(-5, 50), lambda: v.Range(0, None, min_inclusive=False), lambda: v.Range(None, 10, max_inclusive=False),
+    lambda: v.OneOf([1, 2, 3, 2.5]), lambda: v.Equal(7), lambda: v.NoneOf({0, 13}), lambda: not_three,
+]
+TEXT_VALIDATORS = [
+    lambda: v.Length(1, 4), lambda: v.Length(equal=2), lambda: v.OneOf(["a", "b", ""]), lambda: v.NoneOf(["x"]),
+    lambda: v.ContainsOnly("abc"), lambda: short_repr,
+]
+LIST_VALIDATORS = [lambda: v.Length(max=2), lambda: v.ContainsOnly([1, 2, "a", None]), lambda: short_repr]
+
+
+@st.composite
+def scalar_spec(draw, ordinary_only=False):
+    kinds = ["str", "int", "float", "bool"] if ordinary_only else [
+        "str", "int", "float", "bool", "raw", "uuid", "ip", "datetime", "date", "time", "enum",
+        "constant", "function", "custom"]
+    kind = draw(st.sampled_from(kinds))
+    if kind == "str":
+        return Spec(lambda **kw: f.Str(**kw), sometimes(short_text, junk), sometimes(short_text, junk),
+                    valid_obj=short_text, valid_data=short_text, ordinary=True, validators=TEXT_VALIDATORS)
+    if kind == "int":
+        opts = {} if ordinary_only else draw(st.fixed_dictionaries({}, optional={
+            "strict": st.booleans(), "as_string": st.booleans()}))
+        return Spec(lambda **kw: f.Int(**opts, **kw), sometimes(small_ints, junk | finite),
+                    sometimes(small_ints, junk | st.integers() | finite),
+                    valid_obj=small_ints, valid_data=small_ints, ordinary=True, validators=NUMBER_VALIDATORS)
+    if kind == "float":
+        opts = {} if ordinary_only else draw(st.fixed_dictionaries({}, optional={
+            "allow_nan": st.booleans(), "as_string": st.booleans()}))
+        return Spec(lambda **kw: f.Float(**opts, **kw), sometimes(finite, junk | small_ints),
+                    sometimes(finite | small_ints, junk),
+                    valid_obj=finite, valid_data=finite, ordinary=True, validators=NUMBER_VALIDATORS)
+    if kind == "bool":
+        return Spec(lambda **kw: f.Bool(**kw), sometimes(st.booleans(), junk),
+                    sometimes(st.booleans(), junk | st.sampled_from(["yes", "off", "1", "maybe"])),
+                    valid_obj=st.booleans(), valid_data=st.booleans(), ordinary=True)
+    if kind == "raw":
+        return Spec(lambda **kw: f.Raw(**kw), json_values, json_values, validators=LIST_VALIDATORS)
+    if kind == "uuid":
+        return Spec(lambda **kw: f.Uuid(**kw), sometimes(st.uuids(), junk),
+                    sometimes(st.uuids().map(str), junk | st.binary(min_size=16, max_size=16)))
+    if kind == "ip":
+        return Spec(lambda **kw: f.IP(**kw), sometimes(ips, junk), sometimes(ips.map(str), junk))
+    if kind in ("datetime", "date", "time"):
+        cls = {"datetime": f.DateTime, "date": f.Date, "time": f.Time}[kind]
+        formats = {"datetime": ["iso", "timestamp", "%Y-%m-%d %H:%M"], "date": ["iso", "%d/%m/%Y"],
+                   "time": ["iso"]}[kind]
+        fmt = draw(st.sampled_from(formats))
+        values = {"datetime": datetimes, "date": dates, "time": st.times()}[kind]
+        texts = values.map(lambda x: x.isoformat())
+        if fmt == "timestamp":
+            texts = st.floats(0, 4e9)
+        elif fmt != "iso":
+            texts = values.map(lambda x, fmt=fmt: x.strftime(fmt))
+        return Spec(lambda **kw: cls(fmt, **kw), sometimes(values, junk), sometimes(texts, junk | values))
+    if kind == "enum":
+        by_value = draw(st.sampled_from([False, True, "field"]))
+        members = st.sampled_from(list(Color))
+        if by_value is False:
+            data = members.map(lambda m: m.name)
+        else:
+            data = members.map(lambda m: m.value)
+        make_by = (lambda: f.Raw()) if by_value == "field" else (lambda: by_value)
+        return Spec(lambda **kw: f.Enum(Color, by_value=make_by(), **kw), sometimes(members, junk),
+                    sometimes(data, junk | members))
+    if kind == "constant":
+        value = draw(st.sampled_from([1, "k", None, 2.5]))
+        return Spec(lambda **kw: f.Constant(value, **kw), junk, junk)
+    if kind == "function":
+        return Spec(lambda **kw: f.Function(serialize=describe, deserialize=length_of, **kw), junk,
+                    sometimes(short_text, junk))
+    return Spec(lambda **kw: Tagged(**kw), junk, sometimes(short_text | st.just("bad"), junk))
+
+
+def container_spec(depth, ordinary_only):
+    inner = field_spec(depth - 1, ordinary_only)
+
+    @st.composite
+    def build(draw):
+        kinds = ["list", "nested", "nested_many"] if ordinary_only else [
+            "list", "tuple", "dict", "nested", "nested_many", "pluck", "self"]
+        kind = draw(st.sampled_from(kinds))
+        if kind == "list":
+            item = draw(inner)
+            item_opts = {} if ordinary_only else draw(item_options(item))
+            obj_items = st.lists(item.obj, max_size=3)
+            data_items = st.lists(sometimes(item.data, st.none(), 6), max_size=3)
+            return Spec(
+                lambda **kw: f.List(item.make(**item_opts), **kw),
+                sometimes(obj_items | obj_items.map(tuple), obj_items.map(Gen) | short_text | junk),
+                sometimes(data_items | data_items.map(tuple), junk | short_text),
+                valid_obj=st.lists(item.valid_obj, max_size=3), valid_data=st.lists(item.valid_data, max_size=3),
+                ordinary=item.ordinary, validators=LIST_VALIDATORS)
+        if kind == "tuple":
+            items = draw(st.lists(inner, min_size=0, max_size=3))
+            opts = [draw(item_options(i)) for i in items]
+            objs = st.tuples(*[i.obj for i in items])
+            datas = st.tuples(*[sometimes(i.data, st.none(), 8) for i in items]).map(list)
+            wrong = st.lists(junk, max_size=4)
+            return Spec(
+                lambda **kw: f.Tuple([i.make(**o) for i, o in zip(items, opts)], **kw),
+                sometimes(objs | objs.map(list), objs.map(lambda t: Gen(list(t))) | wrong | junk),
+                sometimes(datas, wrong | junk))
+        if kind == "dict":
+            keys = draw(st.sampled_from([None, "str", "int"]))
+            values = draw(st.none() | inner)
+            key_field = {None: lambda: None, "str": lambda: f.Str(), "int": lambda: f.Int()}[keys]
+            value_opts = draw(item_options(values)) if values is not None else {}
+            obj_values = values.obj if values is not None else json_values
+            data_values = sometimes(values.data, st.none()) if values is not None else json_values
+            obj_keys = short_text | st.integers(-3, 3) if keys == "int" else short_text
+            obj = st.dictionaries(obj_keys, obj_values, max_size=3)
+            data_keys = short_text | st.sampled_from(["1", "-2", "x"]) if keys == "int" else short_text
+            data = st.dictionaries(data_keys, data_values, max_size=3)
+            return Spec(
+                lambda **kw: f.Dict(keys=key_field(), values=None if values is None else values.make(**value_opts), **kw),
+                sometimes(obj, obj.map(lambda d: list(d.items())) | junk),
+                sometimes(data, junk))
+        nested = draw(schema_spec(depth - 1, ordinary_only))
+        if kind == "self":
+            # A schema that contains itself compiles into a delegated field.
+            return Spec(lambda **kw: f.List(f.Nested("self"), **kw), st.just([]), st.just([]) | junk)
+        if kind == "pluck":
+            both = [n for n, fld in nested.cls._declared_fields.items() if not (fld.dump_only or fld.load_only)]
+            if both:
+                name = draw(st.sampled_from(both))
+                many = draw(st.booleans())
+                one = nested.field_specs[name]
+                obj_one = nested.record(extra={name: one.obj})
+                if many:
+                    return Spec(lambda **kw: f.Pluck(nested.cls, name, many=True, **kw),
+                                sometimes(st.lists(obj_one, max_size=2), junk), sometimes(st.lists(one.data, max_size=2), junk))
+                return Spec(lambda **kw: f.Pluck(nested.cls, name, **kw), sometimes(obj_one, junk),
+                            sometimes(one.data, junk))
+        many = kind == "nested_many"
+        records, datas = nested.record(), nested.document()
+        if many:
+            obj = sometimes(st.lists(records, max_size=3) | st.lists(records, max_size=2).map(tuple),
+                            st.lists(records, max_size=2).map(Gen) | junk)
+            data = sometimes(st.lists(datas, max_size=3), junk | st.lists(junk, max_size=2))
+            valid_obj = st.lists(nested.record(valid=True), max_size=3)
+            valid_data = st.lists(nested.document(valid=True), max_size=3)
+        else:
+            obj, data = sometimes(records, junk), sometimes(datas, junk)
+            valid_obj, valid_data = nested.record(valid=True), nested.document(valid=True)
+        return Spec(lambda **kw: f.Nested(nested.cls, many=many, **kw), obj, data,
+                    valid_obj=valid_obj, valid_data=valid_data, ordinary=nested.ordinary)
+
+    return build()
+
+
+def field_spec(depth, ordinary_only=False):
+    if depth <= 0:
+        return scalar_spec(ordinary_only)
+    return st.one_of(scalar_spec(ordinary_only), scalar_spec(ordinary_only), container_spec(depth, ordinary_only))
+
+
+@st.composite
+def item_options(draw, spec):
+    """Options that matter for a field used as a container item."""
+    if spec is None:
+        return {}
+    opts = {}
+    if draw(st.integers(0, 3)) == 0:
+        opts["allow_none"] = True
+    if spec.validators and draw(st.integers(0, 4)) == 0:
+        opts["validate"] = draw(st.sampled_from(spec.validators))()
+    return opts
+
+
+@st.composite
+def field_options(draw, spec, name, ordinary_only):
+    opts = {}
+    if ordinary_only:
+        return opts
+    if draw(st.booleans()):
+        opts["data_key"] = name + "_k"
+    if draw(st.integers(0, 4)) == 0:
+        opts["attribute"] = f"{name}_o.{name}"
+    choice = draw(st.integers(0, 5))
+    if choice == 0:
+        opts["required"] = True
+    elif choice == 1:
+        opts["load_default"] = draw(st.sampled_from([0, "d", None, [], lambda: "called"]))
+    if draw(st.integers(0, 4)) == 0:
+        opts["dump_default"] = draw(st.sampled_from([0, "dd", None, lambda: "made"]))
+    if draw(st.integers(0, 3)) == 0:
+        opts["allow_none"] = draw(st.booleans())
+    if spec.validators and draw(st.integers(0, 2)) == 0:
+        opts["validate"] = [draw(st.sampled_from(spec.validators))() for _ in range(draw(st.integers(1, 2)))]
+    side = draw(st.integers(0, 9))
+    if side == 0:
+        opts["dump_only"] = True
+    elif side == 1:
+        opts["load_only"] = True
+    return opts
+
+
+class SchemaSpec:
+    def __init__(self, cls, field_specs, options):
+        self.cls = cls
+        self.field_specs = field_specs
+        self.options = options
+        self.ordinary = all(s.ordinary for s in field_specs.values())
+
+    def __repr__(self):
+        return f"<schema {describe_schema(self.cls)}>"
+
+    def record(self, valid=False, extra=None):
+        """Strategy for dump objects of this schema."""
+        parts = {}
+        for name, field in self.cls._declared_fields.items():
+            spec = self.field_specs[name]
+            value = (spec.valid_obj if valid else spec.obj) if extra is None or name not in extra else extra[name]
+            parts[name] = value if valid else st.none() | value
+        holder = st.just("dict") if valid else st.sampled_from(sorted(HOLDERS))
+
+        @st.composite
+        def build(draw):
+            kind = draw(holder)
+            attrs = {}
+            for name, strategy in parts.items():
+                field = self.cls._declared_fields[name]
+                if field.load_only or (not valid and draw(st.integers(0, 5)) == 0):
+                    continue
+                value = draw(strategy)
+                attribute = field.attribute or name
+                if "." in attribute:
+                    outer, inner = attribute.split(".")
+                    attrs[outer] = Rec(kind, {inner: value})
+                else:
+                    attrs[attribute] = value
+            return Rec(kind, attrs)
+
+        return build()
+
+    def document(self, valid=False):
+        """Strategy for load input of this schema."""
+
+        @st.composite
+        def build(draw):
+            doc = {}
+            for name, field in self.cls._declared_fields.items():
+                spec = self.field_specs[name]
+                if field.dump_only:
+                    continue
+                key = field.data_key or name
+                if valid:
+                    doc[key] = draw(spec.valid_data)
+                    continue
+                roll = draw(st.integers(0, 9))
+                if roll == 0:
+                    continue
+                doc[key] = None if roll == 1 else draw(spec.data)
+            if not valid and draw(st.integers(0, 5)) == 0:
+                doc[draw(st.sampled_from(["extra", "f0", "f1_k"]))] = draw(json_values)
+            return doc
+
+        return build()
+
+
+def describe_schema(cls, depth=0):
+    """A one-line rendering of a generated schema, for failure messages."""
+    parts = []
+    for field in cls._fields:
+        text = f"{field.name}={type(field).__name__}"
+        extras = {k: getattr(field, k) for k in ("data_key", "attribute") if getattr(field, k) != field.name}
+        for k in ("required", "allow_none", "dump_only", "load_only"):
+            if getattr(field, k):
+                extras[k] = True
+        for k in ("load_default", "dump_default"):
+            if getattr(field, k) is not f.MISSING:
+                extras[k] = getattr(field, k)
+        if field.validators:
+            extras["validate"] = [type(x).__name__ for x in field.validators]
+        target = getattr(field, "_target", None)
+        if isinstance(target, type) and depth < 3:
+            extras["schema"] = describe_schema(target, depth + 1)
+        inner = field.inner_fields()
+        if inner:
+            extras["inner"] = [type(i).__name__ for i in inner]
+        parts.append(text + (repr(extras) if extras else ""))
+    return f"{cls.__name__}[{cls._unknown}]({', '.join(parts)})"
+
+
+_counter = [0]
+
+
+@st.composite
+def schema_spec(draw, depth=2, ordinary_only=False):
+    count = draw(st.integers(0 if not ordinary_only else 1, 4))
+    namespace, specs = {}, {}
+    for index in range(count):
+        name = f"f{index}"
+        spec = draw(field_spec(depth, ordinary_only))
+        opts = draw(field_options(spec, name, ordinary_only))
+        try:
+            namespace[name] = spec.make(**opts)
+        except ValueError:  # an option mix the field refuses (timestamp dates and so on)
+            namespace[name] = spec.make()
+        specs[name] = spec
+    unknown = RAISE if ordinary_only else draw(st.sampled_from([RAISE, EXCLUDE, INCLUDE]))
+    namespace["Meta"] = type("Meta", (), {"unknown": unknown})
+    _counter[0] += 1
+    cls = SchemaMeta(f"Gen{_counter[0]}", (Schema,), namespace)
+    return SchemaSpec(cls, specs, {"unknown": unknown})
+
+
+def partial_args(spec):
+    names = list(spec.cls._declared_fields)
+    dotted = [f"{a}.{b}" for a in names for b in ("f0", "f1")]
+    return st.one_of(
+        st.sampled_from([None, False, True]),
+        st.lists(st.sampled_from(names + dotted + ["zz"]), max_size=3).map(tuple),
+        st.just(["f0", 1]),
+        st.just(0),
+    )
