@@ -3,8 +3,6 @@ Construction either builds a plan or raises one of the decoding errors; a plan t
 was built then runs on a few objects without crashing."""
 
 
-import atheris
-
 import kit
 from corvane_core._core import AccelFallback, DumpSerializer
 from plans import Draw, dump_schema
@@ -14,7 +12,7 @@ OBJECTS = [None, {}, {"a": 1, "b": [1, "x"], "c": {"id": 2}, "id": 3, "name": b"
 
 
 def TestOneInput(data):
-    d = Draw(atheris.FuzzedDataProvider(data), corrupt=0.08)
+    d = Draw(kit.provider(data), corrupt=0.08)
     payload = dump_schema(d, 3)
     try:
         plan = DumpSerializer(payload, kit.MISSING)

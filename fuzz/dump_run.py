@@ -4,8 +4,6 @@ text is json.dumps of the reference result wherever it does not fall back."""
 
 import json
 
-import atheris
-
 import kit
 import reference
 from corvane_core._core import DumpSerializer
@@ -14,7 +12,7 @@ from plans import Draw, Reentry, distinct_keys, dump_object, dump_schema
 
 
 def draw_case(data):
-    d = Draw(atheris.FuzzedDataProvider(data))
+    d = Draw(kit.provider(data))
     schema = dump_schema(d, 3)
     many = d.bool()
     if many:

@@ -430,6 +430,41 @@ def check(accel, ref, what, *, lenient_interrupt=False):
     raise AssertionError(f"{what}: accelerated {accel!r} but reference {ref!r}")
 
 
+class SimpleProvider:
+    """The few provider calls the harnesses make, for interpreters without the fuzzing
+    engine (the regression tests replay drawn cases there; inputs decode differently
+    from the engine's own provider, so saved corpora replay only under it)."""
+
+    def __init__(self, data):
+        self.data, self.pos = bytes(data), 0
+
+    def _take(self, n):
+        chunk = self.data[self.pos:self.pos + n]
+        self.pos += len(chunk)
+        return int.from_bytes(chunk, "little")
+
+    def ConsumeIntInRange(self, lo, hi):
+        span = hi - lo
+        if span <= 0:
+            return lo
+        return lo + self._take((span.bit_length() + 7) // 8) % (span + 1)
+
+    def ConsumeBool(self):
+        return bool(self._take(1) & 1)
+
+    def ConsumeProbability(self):
+        return self._take(2) / 65535
+
+    def remaining_bytes(self):
+        return len(self.data) - self.pos
+
+
+try:
+    from atheris import FuzzedDataProvider as provider
+except ImportError:
+    provider = SimpleProvider
+
+
 def main(test_one_input):
     """Runs a harness under the fuzzing engine with the command line's options."""
     import atheris

@@ -7,8 +7,6 @@ that walks the tree, and one more is drawn from the next 24 bytes."""
 import json
 import uuid
 
-import atheris
-
 import kit
 from corvane_core._core import LoadDeserializer
 from kit import Outcome, check
@@ -48,7 +46,7 @@ def TestOneInput(data):
     if head % 8 < len(LOADERS):
         native = LOADERS[head % 8]
     else:
-        native = LoadDeserializer(load_plan(Draw(atheris.FuzzedDataProvider(doc[:PREFIX])), 2), M)
+        native = LoadDeserializer(load_plan(Draw(kit.provider(doc[:PREFIX])), 2), M)
         doc = doc[PREFIX:]
     many = bool(head & 8)
     partial = PARTIALS[(head >> 4) % len(PARTIALS)]

@@ -1,8 +1,6 @@
 """Load payload decoding, validator entries included: construction builds a plan or
 raises a decoding error; a built plan then loads a few inputs without crashing."""
 
-import atheris
-
 import kit
 from corvane_core._core import AccelFallback, LoadDeserializer
 from plans import Draw, load_plan
@@ -13,7 +11,7 @@ TEXTS = ["{}", '{"a": 1, "b": [1, null], "c": {"a": "x"}, "id": "7", "x": 2}', '
 
 
 def TestOneInput(data):
-    d = Draw(atheris.FuzzedDataProvider(data), corrupt=0.08)
+    d = Draw(kit.provider(data), corrupt=0.08)
     payload = load_plan(d, 3)
     try:
         plan = LoadDeserializer(payload, kit.MISSING)

@@ -4,8 +4,6 @@ json.loads of it (run_json may fall back where run would not)."""
 
 import json
 
-import atheris
-
 import kit
 import reference
 from corvane_core._core import LoadDeserializer
@@ -14,7 +12,7 @@ from plans import Draw, Reentry, load_plan, load_record, load_records, partial_a
 
 
 def draw_case(data):
-    d = Draw(atheris.FuzzedDataProvider(data))
+    d = Draw(kit.provider(data))
     plan = load_plan(d, 3)
     many = d.bool()
     recipe = load_records(d, plan, 0) if many else load_record(d, plan)
