@@ -65,6 +65,8 @@ def TestOneInput(data):
         if accel.kind == "fallback":
             continue
         if ref is None:
+            if accel.kind == "error" and type(accel.error) is KeyboardInterrupt:
+                continue  # root arrays load as they parse: host code can be interrupted first
             raise AssertionError(f"run_json accepted {data_in!r}, which json.loads refuses: {accel!r}")
         check(accel, ref, f"run_json of {data_in!r}")
 
