@@ -192,9 +192,9 @@ M = object()
 """
 
 
-def run_child(body):
+def run_child(setup, body):
     env = dict(os.environ, PYTHONPATH=os.pathsep.join(p for p in sys.path if p))
-    proc = subprocess.run([sys.executable, "-c", CHILD_PRELUDE + textwrap.dedent(body)], env=env,
+    proc = subprocess.run([sys.executable, "-c", CHILD_PRELUDE + setup + textwrap.dedent(body)], env=env,
                           capture_output=True, text=True, timeout=600)
     assert proc.returncode == 0, proc.stderr[-3000:]
     return json.loads(proc.stdout.strip().splitlines()[-1])
@@ -225,7 +225,7 @@ LOAD = LoadDeserializer(REC, M)
 @pytest.mark.slow
 @needs_peaks
 def test_a_100_megabyte_document_loads_in_memory_proportional_to_it():
-    got = run_child(LOAD_PLAN + """
+    got = run_child(LOAD_PLAN, """
     rec = '{"id": %d, "name": "name-%d-' + "x" * 60 + '", "tags": ["alpha", "beta", "gamma"], "score": 1.5}'
     n = 100 * 1024 * 1024 // len(rec % (0, 0))
     text = "[" + ", ".join(rec % (i, i) for i in range(n)) + "]"
@@ -237,6 +237,7 @@ def test_a_100_megabyte_document_loads_in_memory_proportional_to_it():
     assert len(out) == n
     print(json.dumps({"bytes": len(data), "fused_kb": fused, "reference_kb": parsed}))
     """)
+    print("100 MB document, peak kB above start:", got)
     size_kb = got["bytes"] / 1024
     assert got["bytes"] >= 100 * 1024 * 1024 * 0.99
     # The result itself is a few times the text; the walk must add no second copy of
@@ -248,7 +249,7 @@ def test_a_100_megabyte_document_loads_in_memory_proportional_to_it():
 @pytest.mark.slow
 @needs_peaks
 def test_a_million_records_dump_and_load():
-    got = run_child(LOAD_PLAN + """
+    got = run_child(LOAD_PLAN, """
     DUMP = DumpSerializer((None, [
         (False, "id", "id", M, (2, False)), (False, "name", "name", M, (1,)),
         (False, "tags", "tags", M, (5, (1,))), (False, "score", "score", M, (3, False)),
@@ -272,6 +273,7 @@ def test_a_million_records_dump_and_load():
     del records
     print(json.dumps(figures))
     """)
+    print("a million records, peak kB above start:", got)
     text_kb = got["text_kb"]
     # Outputs are a million small dicts (roughly 0.4 kB each with their contents); the
     # JSON text is about 60 MB. Each call may hold its output and one input-sized
