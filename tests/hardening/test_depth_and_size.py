@@ -155,9 +155,11 @@ assert dp.plan(dp.field("a")).run({{"a": 1}}, False) == {{"a": 1}}  # the depth 
     assert proc.returncode == 0 and "stopped" in proc.stdout, (proc.returncode, proc.stderr[-2000:])
 
 
-def test_recursion_error_from_host_code_passes_unchanged_on_dumps(recursion_limit):
-    def recurse(v, *_):
-        return recurse(v)
+def test_recursion_error_from_host_code_passes_unchanged_on_dumps():
+    # At the default limit only: with it raised, plain Python recursion overflows the
+    # C stack of 3.10 by itself.
+    def recurse(v, a, b):  # (3.13.0 hangs on this recursion written with *args)
+        return recurse(v, a, b)
 
     p = dp.plan(dp.field("v", dp.call_field(recurse)))
     with pytest.raises(RecursionError):

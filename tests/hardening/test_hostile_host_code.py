@@ -479,3 +479,29 @@ def test_hostile_load(case, many, text, unknown):
     if not many and unknown is None and not isinstance(partial, type(x for x in ())):
         no_leak(again)
     Holder.schema = None
+
+
+# -- root arrays are loaded while they are parsed -------------------------------------------
+
+class Known:
+    def __init__(self, exc):
+        self.exc = exc
+
+    def __contains__(self, key):
+        raise self.exc
+
+
+@pytest.mark.parametrize("rest, exc, reaches", [
+    (', {"a": 2}]', Boom, Boom),  # the document is sound: the host's own error stands
+    (", x", Boom, AccelFallback),  # json.loads would refuse first: no host error may show
+    ('\x00"c"', Boom, AccelFallback),
+    (', {"a": 2}]', KeyboardInterrupt, KeyboardInterrupt),
+    (", x", KeyboardInterrupt, KeyboardInterrupt),  # an interrupt is never swallowed
+])
+def test_host_error_in_an_early_record_of_a_malformed_document(rest, exc, reaches):
+    from corvane_core._core import LoadDeserializer
+
+    plan = LoadDeserializer((False, 0, Known(exc), []), MISSING)  # Reject: asks known_keys
+    for data in ('[{"a": 1}' + rest, ('[{"a": 1}' + rest).encode()):
+        with pytest.raises(reaches):
+            plan.run_json(data, True, None)

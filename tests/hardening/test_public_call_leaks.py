@@ -5,6 +5,7 @@ set as well as in tracemalloc."""
 
 import decimal
 import json
+import os
 
 import pytest
 
@@ -14,6 +15,9 @@ from tests.support import load_payloads as lp
 from tests.support.hardening_memory import growth
 
 ROUNDS = 3000
+# The sanitizer runtime holds freed memory in quarantine, so the resident set grows there
+# whatever the code does; its own leak check covers native memory instead.
+UNDER_SANITIZER = "asan" in os.environ.get("LD_PRELOAD", "")
 TRACED_SLACK = 64 * 1024
 RESIDENT_SLACK = 3 * 1024 * 1024  # a kept 2 kB result per call would be 6 MB
 
@@ -197,4 +201,4 @@ def test_path_ends_as_named(name):
 def test_repeated_call_keeps_no_memory(name):
     traced, resident = growth(CALLS[name], ROUNDS)
     assert traced < TRACED_SLACK, f"{name}: Python allocations grew by {traced} bytes over {ROUNDS // 2} calls"
-    assert resident < RESIDENT_SLACK, f"{name}: resident set grew by {resident} bytes over {ROUNDS} calls"
+    assert UNDER_SANITIZER or resident < RESIDENT_SLACK, f"{name}: resident set grew by {resident} bytes over {ROUNDS} calls"
