@@ -7,11 +7,13 @@ keep memory."""
 import copy
 import decimal
 import json
+import types
 
 import pytest
 
 from corvane_core import INCLUDE, MISSING, AccelFallback, Schema, _pure
 from corvane_core import fields as f
+from corvane_core import validate as v
 from tests.support.host_compare import same as _same
 from tests.support.leaks import assert_no_leak
 
@@ -177,6 +179,11 @@ class SubStr(str):
     pass
 
 
+class BadLen:
+    def __len__(self):
+        raise Boom
+
+
 class Holder:
     """The schema instance a re-entrant callable calls back into."""
 
@@ -241,10 +248,17 @@ def base_record():
 
 # -- dump cases: (field for "hook" or None, object factory) --------------------------------
 
+def _fresh(changes):
+    """Each path gets its own values: factories (plain functions) are called, the rest
+    copied. Containers whose iteration is hostile must come from factories, since
+    copying would iterate them."""
+    return {k: v() if isinstance(v, types.FunctionType) else copy.deepcopy(v) for k, v in changes.items()}
+
+
 def _with(**changes):
     def make():
         r = base_record()
-        r.update(changes)
+        r.update(_fresh(changes))
         return r
     return make
 
@@ -270,7 +284,7 @@ def _list_clearing():
 def _dict_clearing():
     r = base_record()
     meta = {"a": 1, "b": 2}
-    meta["a"] = Hooks("clear", meta)
+    meta[Hooks("clear", meta)] = 3  # a key: converting it empties the dict being walked
     r["meta"] = meta
     return r
 
@@ -301,9 +315,9 @@ DUMP_CASES = {
     "record_cleared_while_dumped": (None, _self_clearing),
     "list_cleared_while_dumped": (None, _list_clearing),
     "dict_cleared_while_dumped": (None, _dict_clearing),
-    "list_shrinks_under_iteration": (None, _with(tags=ShrinkingList(["a", "b", "c"]))),
-    "iteration_raises": (None, _with(tags=RaisingIter(["a", "b"]))),
-    "tuple_len_lies": (None, _with(pair=LyingLen(["a", 1.0, 2.0]))),
+    "list_shrinks_under_iteration": (None, _with(tags=lambda: ShrinkingList(["a", "b", "c"]))),
+    "iteration_raises": (None, _with(tags=lambda: RaisingIter(["a", "b"]))),
+    "tuple_len_lies": (None, _with(pair=lambda: LyingLen(["a", 1.0, 2.0]))),
     "reenters_run": (Hook(reenter_dump), base_record),
     "reenters_run_json": (Hook(reenter_dumps), base_record),
     "function_mutates_record": (f.Function(serialize=lambda obj: obj.clear()), base_record),
@@ -346,7 +360,7 @@ def test_hostile_dump(case, many, text):
 def _doc(**changes):
     def make():
         d = base_record()
-        d.update(changes)
+        d.update(_fresh(changes))
         return d
     return make
 
@@ -398,6 +412,18 @@ def _grow_list(value):
     return value
 
 
+def _grow_walked(value):
+    items = Holder.doc["hook"]
+    if len(items) < 8:
+        items.append(len(items))
+    return value
+
+
+def _clear_walked(value):
+    Holder.doc["hook"].clear()
+    return value
+
+
 LOAD_CASES = {
     "key_eq_raises": (None, _doc_with_key("raise"), None),
     "key_eq_interrupts": (None, _doc_with_key("interrupt"), None),
@@ -407,6 +433,9 @@ LOAD_CASES = {
     "validator_clears_input": (f.Raw(validate=_clear_doc), base_record, None),
     "converter_clears_input": (Hook(_clear_doc), base_record, None),
     "converter_grows_list": (Hook(_grow_list), base_record, None),
+    "list_grows_while_loaded": (f.List(Hook(_grow_walked)), _doc(hook=[1, 2]), None),
+    "list_cleared_while_loaded": (f.List(Hook(_clear_walked)), _doc(hook=[1, 2, 3]), None),
+    "dict_cleared_while_loaded": (f.Dict(values=Hook(_clear_walked)), _doc(hook={"a": 1, "b": 2}), None),
     "converter_raises": (Hook(boom), base_record, None),
     "converter_interrupts": (Hook(interrupt), base_record, None),
     "converter_wrong_type": (Hook(lambda v: object), base_record, None),
@@ -420,6 +449,12 @@ LOAD_CASES = {
     "partial_iteration_raises": (None, base_record, Names("iter_raises")),
     "partial_generator": (None, base_record, (x for x in ["kids.s"])),
     "unknown_key_with_raising_hash": (None, _doc_with_key("raise"), None),
+    "bool_membership_hash_raises": (f.Bool(), _doc(hook=Hooks("raise")), None),
+    "bool_membership_hash_interrupts": (f.Bool(), _doc(hook=Hooks("interrupt")), None),
+    "one_of_eq_raises": (f.Raw(validate=v.OneOf([1, 2])), _doc(hook=Hooks("raise")), None),
+    "one_of_eq_interrupts": (f.Raw(validate=v.OneOf([1, 2])), _doc(hook=Hooks("interrupt")), None),
+    "none_of_unhashable": (f.Raw(validate=v.NoneOf({1, 2})), _doc(hook=[1]), None),
+    "length_raises": (f.Raw(validate=v.Length(1, 3)), _doc(hook=lambda: BadLen()), None),
 }
 
 
