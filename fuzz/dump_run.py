@@ -50,6 +50,8 @@ def TestOneInput(data):
     Reentry.target = None
     if text.kind == "fallback":
         return
+    if text.kind == ref_text.kind == "error" and isinstance(text.error, kit.WriterHook):
+        return
     check(text, ref_text, f"run_json of {recipe!r} on {schema!r}")
 
 
