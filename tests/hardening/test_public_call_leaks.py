@@ -34,6 +34,11 @@ def _interrupt(*_):
     raise KeyboardInterrupt
 
 
+class BadStr:
+    def __str__(self):
+        raise Boom
+
+
 class Field:
     def __init__(self, fn):
         self.fn = fn
@@ -76,7 +81,7 @@ DUMP_CALLS = {
     "run_fallback_late": lambda: DUMP.run(LATE, True),
     "run_fallback_tuple_length": lambda: DUMP.run(record(1, pair=[1, 2, 3]), False),
     "run_fallback_one_shot": lambda: DUMP.run(iter(RECORDS), True),
-    "run_host_error": lambda: DUMP.run([*RECORDS, record(2, tags=["a", type("S", (), {"__str__": _boom})()])], True),
+    "run_host_error": lambda: DUMP.run([*RECORDS, record(2, tags=["a", BadStr()])], True),
     "run_interrupt": lambda: DumpSerializer(dp.schema(dp.field("a"), dp.delegate("b", Field(_interrupt))),
                                             dp.MISSING).run(RECORDS, True),
     "run_bad_many": lambda: DUMP.run(RECORDS, 1),
