@@ -3,6 +3,7 @@
 
 #include "json_in/fused.hpp"
 #include "json_in/parser.hpp"
+#include "module/depth.hpp"
 #include "module/fallback.hpp"
 #include "module/ref.hpp"
 
@@ -126,6 +127,13 @@ PyObject* run_many_streamed(const load::LoadSerializer& s, const Ctx& ctx, Parse
 
 PyObject* run_json(const load::LoadSerializer& s, const Ctx& ctx, PyObject* data, bool many,
                    const load::Partial& partial) noexcept {
+    // Host code in the walk may call run_json again; each level must count against the
+    // cap, as run's records do. Past it the host decides, as there.
+    DepthGuard guard;
+    if (!guard.enter(" while loading JSON")) {
+        to_fallback();
+        return nullptr;
+    }
     Ref holder;
     const char* text;
     Py_ssize_t size;
