@@ -15,7 +15,7 @@ from corvane_core import fields as f
 from corvane_core import validate as v
 from corvane_core.schema import SchemaMeta
 from tests.support.host_compare import Outcome, assert_agree, assert_same_outcome
-from tests.support.host_strategies import Color, IntSub, StrSub, materialise, partial_args, schema_spec
+from tests.support.host_strategies import Color, IntSub, StrSub, materialise, partial_args, schema_case
 
 EXAMPLES = int(os.environ.get("CORVANE_DIFF_EXAMPLES", "150"))
 diff_settings = settings(
@@ -37,8 +37,8 @@ JSON_OUT = _built(lambda: DumpSerializer((None, []), MISSING).run_json({}, False
 JSON_IN = _built(lambda: LoadDeserializer((False, 1, (), []), MISSING).run_json("{}", False, None))
 
 
-def plans(spec):
-    return spec.cls.plans()
+def plans(shape):
+    return shape.cls.plans()
 
 
 def to_json(doc):
@@ -50,37 +50,37 @@ def to_json(doc):
 
 @st.composite
 def dump_cases(draw):
-    spec = draw(schema_spec())
+    shape = draw(schema_case())
     many = draw(st.booleans())
-    record = spec.record()
+    record = shape.record()
     desc = draw(st.lists(record, max_size=3) if many else record)
-    return spec, desc, many
+    return shape, desc, many
 
 
 @st.composite
 def load_cases(draw):
-    spec = draw(schema_spec())
+    shape = draw(schema_case())
     many = draw(st.booleans())
-    doc = spec.document()
+    doc = shape.document()
     data = draw(st.lists(doc, max_size=3) | st.lists(doc, max_size=2).map(tuple) if many else doc)
-    return spec, data, many, draw(partial_args(spec)), draw(st.booleans())
+    return shape, data, many, draw(partial_args(shape)), draw(st.booleans())
 
 
 @pytest.mark.slow
 @diff_settings
 @given(dump_cases())
 def test_dump_agrees(case):
-    spec, desc, many = case
-    dump_plan, _ = plans(spec)
+    shape, desc, many = case
+    dump_plan, _ = plans(shape)
     accel = Outcome(lambda: dump_plan.run(materialise(desc), many))
-    pure = Outcome(lambda: _pure.dump(spec.cls, materialise(desc), many))
+    pure = Outcome(lambda: _pure.dump(shape.cls, materialise(desc), many))
     assert_agree(accel, pure, f"dump of {desc!r}")
-    schema = spec.cls()
+    schema = shape.cls()
     assert_same_outcome(Outcome(lambda: schema.dump(materialise(desc), many=many)), pure, f"dump of {desc!r}")
     if not JSON_OUT:
         return
     accel = Outcome(lambda: dump_plan.run_json(materialise(desc), many))
-    pure = Outcome(lambda: json.dumps(_pure.dump(spec.cls, materialise(desc), many)))
+    pure = Outcome(lambda: json.dumps(_pure.dump(shape.cls, materialise(desc), many)))
     assert_agree(accel, pure, f"dumps of {desc!r}")
     # One-shot iterators must survive a fallback that comes after them.
     assert_same_outcome(Outcome(lambda: schema.dumps(materialise(desc), many=many)), pure, f"dumps of {desc!r}")
@@ -90,31 +90,31 @@ def test_dump_agrees(case):
 @diff_settings
 @given(load_cases())
 def test_load_agrees(case):
-    spec, data, many, partial, draw_bytes = case
-    _, load_plan = plans(spec)
+    shape, data, many, partial, draw_bytes = case
+    _, load_plan = plans(shape)
     accel = Outcome(lambda: load_plan.run(data, many, partial))
-    pure = Outcome(lambda: _pure.load(spec.cls, data, many, partial))
+    pure = Outcome(lambda: _pure.load(shape.cls, data, many, partial))
     assert_agree(accel, pure, f"load of {data!r} partial={partial!r}")
     # Loading plain data, the plan gives up only where the host reports a failure;
     # a pure success there means the reference accepts what it should refuse.
     assert not (accel.kind == "fallback" and pure.kind == "ok"), f"load of {data!r}: pure accepted {pure!r}"
-    whole = Outcome(lambda: spec.cls().load(data, many=many, partial=partial))
+    whole = Outcome(lambda: shape.cls().load(data, many=many, partial=partial))
     assert_same_outcome(whole, pure, f"load of {data!r} partial={partial!r}")
     text = to_json(data)
     if text is not None and draw_bytes:
         text = text.encode()
     if text is not None and JSON_IN:
         accel = Outcome(lambda: load_plan.run_json(text, many, partial))
-        pure = Outcome(lambda: _pure.load(spec.cls, json.loads(text), many, partial))
+        pure = Outcome(lambda: _pure.load(shape.cls, json.loads(text), many, partial))
         assert_agree(accel, pure, f"loads of {text!r} partial={partial!r}")
 
 
 @st.composite
 def ordinary_cases(draw):
-    spec = draw(schema_spec(ordinary_only=True))
-    objs = draw(st.lists(spec.record(valid=True), min_size=1, max_size=3))
-    docs = draw(st.lists(spec.document(valid=True), min_size=1, max_size=3))
-    return spec, objs, docs
+    shape = draw(schema_case(ordinary_only=True))
+    objs = draw(st.lists(shape.record(valid=True), min_size=1, max_size=3))
+    docs = draw(st.lists(shape.document(valid=True), min_size=1, max_size=3))
+    return shape, objs, docs
 
 
 @settings(max_examples=max(10, EXAMPLES // 5), deadline=None,
@@ -122,9 +122,9 @@ def ordinary_cases(draw):
 @given(ordinary_cases())
 def test_ordinary_valid_data_never_falls_back(case):
     # str, int, float, bool, nested and lists, all valid: the fast path must take them.
-    spec, objs, docs = case
-    schema = spec.cls()
-    pure = spec.cls(accelerate=False)
+    shape, objs, docs = case
+    schema = shape.cls()
+    pure = shape.cls(accelerate=False)
     for desc in objs:
         assert schema.dump(materialise(desc)) == pure.dump(materialise(desc))
         if JSON_OUT:

@@ -11,7 +11,7 @@ from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 
 from corvane_core import AccelStats
-from tests.support.host_strategies import materialise, schema_spec
+from tests.support.host_strategies import materialise, schema_case
 
 
 def measure(schemas=300):
@@ -20,10 +20,10 @@ def measure(schemas=300):
     @settings(max_examples=schemas, deadline=None, database=None, suppress_health_check=list(HealthCheck))
     @given(st.data())
     def run(data):
-        spec = data.draw(schema_spec(ordinary_only=True))
-        schema = spec.cls()
-        objs = [materialise(d) for d in data.draw(st.lists(spec.record(valid=True), min_size=1, max_size=5))]
-        docs = data.draw(st.lists(spec.document(valid=True), min_size=1, max_size=5))
+        shape = data.draw(schema_case(ordinary_only=True))
+        schema = shape.cls()
+        objs = [materialise(d) for d in data.draw(st.lists(shape.record(valid=True), min_size=1, max_size=5))]
+        docs = data.draw(st.lists(shape.document(valid=True), min_size=1, max_size=5))
         for obj in objs:
             schema.dump(obj)
             schema.dumps(obj)

@@ -324,7 +324,7 @@ def container_spec(depth, ordinary_only):
                 valid_data=st.dictionaries(st.sampled_from(["1", "-2", "30"]) if keys == "int" else short_text,
                                            values.valid_data if values is not None else json_values, max_size=3),
                 edges=[{None: 1}, {"a": None}, [("a", 1)], {"1": "2"}, {1: 1}])
-        nested = draw(schema_spec(depth - 1, ordinary_only))
+        nested = draw(schema_case(depth - 1, ordinary_only))
         if kind == "self":
             # A schema that contains itself compiles into a delegated field.
             return Spec(lambda **kw: f.List(f.Nested("self"), **kw), st.lists(st.just(Rec("dict", {})), max_size=2),
@@ -366,20 +366,20 @@ def field_spec(depth, ordinary_only=False):
 
 
 @st.composite
-def item_options(draw, spec):
+def item_options(draw, shape):
     """Options that matter for a field used as a container item."""
-    if spec is None:
+    if shape is None:
         return {}
     opts = {}
     if draw(st.integers(0, 3)) == 0:
         opts["allow_none"] = True
-    if spec.validators and draw(st.integers(0, 4)) == 0:
-        opts["validate"] = draw(st.sampled_from(spec.validators))()
+    if shape.validators and draw(st.integers(0, 4)) == 0:
+        opts["validate"] = draw(st.sampled_from(shape.validators))()
     return opts
 
 
 @st.composite
-def field_options(draw, spec, name, ordinary_only):
+def field_options(draw, shape, name, ordinary_only):
     opts = {}
     if ordinary_only:
         return opts
@@ -396,8 +396,8 @@ def field_options(draw, spec, name, ordinary_only):
         opts["dump_default"] = draw(st.sampled_from([0, "dd", None, lambda: "made"]))
     if draw(st.integers(0, 3)) == 0:
         opts["allow_none"] = draw(st.booleans())
-    if spec.validators and draw(st.integers(0, 2)) == 0:
-        opts["validate"] = [draw(st.sampled_from(spec.validators))() for _ in range(draw(st.integers(1, 2)))]
+    if shape.validators and draw(st.integers(0, 2)) == 0:
+        opts["validate"] = [draw(st.sampled_from(shape.validators))() for _ in range(draw(st.integers(1, 2)))]
     side = draw(st.integers(0, 9))
     if side == 0:
         opts["dump_only"] = True
@@ -420,8 +420,8 @@ class SchemaSpec:
         """Strategy for dump objects of this schema."""
         parts = {}
         for name, field in self.cls._declared_fields.items():
-            spec = self.field_specs[name]
-            value = (spec.valid_obj if valid else spec.obj) if extra is None or name not in extra else extra[name]
+            shape = self.field_specs[name]
+            value = (shape.valid_obj if valid else shape.obj) if extra is None or name not in extra else extra[name]
             parts[name] = value if valid else st.none() | value
         holder = st.just("dict") if valid else st.sampled_from(sorted(HOLDERS))
 
@@ -464,8 +464,8 @@ class SchemaSpec:
                 if roll == 0:
                     doc.pop(key, None)
                 else:
-                    spec = self.field_specs[name]
-                    doc[key] = None if roll == 1 else draw(spec.data if roll < 4 else spec.edges)
+                    shape = self.field_specs[name]
+                    doc[key] = None if roll == 1 else draw(shape.data if roll < 4 else shape.edges)
             return doc
 
         return build()
@@ -475,17 +475,17 @@ class SchemaSpec:
         def build(draw):
             doc = {}
             for name, field in self.cls._declared_fields.items():
-                spec = self.field_specs[name]
+                shape = self.field_specs[name]
                 if field.dump_only:
                     continue
                 key = field.data_key or name
                 if valid:
-                    doc[key] = draw(spec.valid_data)
+                    doc[key] = draw(shape.valid_data)
                     continue
                 roll = draw(st.integers(0, 9))
                 if roll == 0:
                     continue
-                doc[key] = None if roll == 1 else draw(spec.data)
+                doc[key] = None if roll == 1 else draw(shape.data)
             if not valid and draw(st.integers(0, 5)) == 0:
                 doc[draw(st.sampled_from(["extra", "f0", "f1_k"]))] = draw(json_values)
             if not valid and draw(st.integers(0, 7)) == 0:
@@ -523,18 +523,18 @@ _counter = [0]
 
 
 @st.composite
-def schema_spec(draw, depth=2, ordinary_only=False):
+def schema_case(draw, depth=2, ordinary_only=False):
     count = draw(st.integers(0 if not ordinary_only else 1, 4))
     namespace, specs = {}, {}
     for index in range(count):
         name = f"f{index}"
-        spec = draw(field_spec(depth, ordinary_only))
-        opts = draw(field_options(spec, name, ordinary_only))
+        shape = draw(field_spec(depth, ordinary_only))
+        opts = draw(field_options(shape, name, ordinary_only))
         try:
-            namespace[name] = spec.make(**opts)
+            namespace[name] = shape.make(**opts)
         except ValueError:  # an option mix the field refuses (timestamp dates and so on)
-            namespace[name] = spec.make()
-        specs[name] = spec
+            namespace[name] = shape.make()
+        specs[name] = shape
     unknown = RAISE if ordinary_only else draw(st.sampled_from([RAISE, EXCLUDE, INCLUDE]))
     namespace["Meta"] = type("Meta", (), {"unknown": unknown})
     _counter[0] += 1
@@ -542,8 +542,8 @@ def schema_spec(draw, depth=2, ordinary_only=False):
     return SchemaSpec(cls, specs, {"unknown": unknown})
 
 
-def partial_args(spec):
-    names = list(spec.cls._declared_fields)
+def partial_args(shape):
+    names = list(shape.cls._declared_fields)
     dotted = [f"{a}.{b}" for a in names for b in ("f0", "f1")]
     return st.one_of(
         st.sampled_from([None, False, True]),
