@@ -53,9 +53,6 @@ public:
 
     size_t size() const noexcept { return len_; }
 
-    // Counts the points where writing ran code that may be the host's (a container
-    // subclass's __iter__, __len__ or items()), which can change containers being walked.
-    unsigned long host_runs = 0;
     const char* data() const noexcept { return data_; }
 
     // The text as a new str. Everything written is ASCII; the UTF-8 decoder's ASCII run

@@ -310,8 +310,8 @@ int write_tuple(Buffer& b, PyObject* t) noexcept {
     return b.append(']') ? 0 : -1;
 }
 
-// A str key, then the value. Both held: writing the value can run host code (a
-// subclass's __iter__ or items()) that empties the container they came from.
+// A str key, then the value. Both held: writing the value can run finalizers that
+// empty the container they came from.
 inline int write_pair(Buffer& b, PyObject* key, PyObject* value, bool first) noexcept {
     if (!PyUnicode_CheckExact(key) && !PyUnicode_Check(key)) return raise_fallback_int();
     Ref k = Ref::borrow(key);
@@ -322,12 +322,14 @@ inline int write_pair(Buffer& b, PyObject* key, PyObject* value, bool first) noe
 }
 
 // A subclass of dict: the encoder writes what its items() gives (PyMapping_Items),
-// after the fast path for empty storage.
+// after the fast path for empty storage. A class defined in Python may have an items()
+// (or attribute lookup) of its own, and here it would run in the middle of the dump,
+// before later fields are read, where json.dumps(run(...)) runs it after the whole
+// dump: only the host can give that order. A C type's items() never runs Python.
 [[gnu::cold]] int write_dict_items(Buffer& b, PyObject* d) noexcept {
     if (PyDict_Size(d) == 0) return b.append("{}") ? 0 : -1;
+    if (PyType_GetFlags(Py_TYPE(d)) & Py_TPFLAGS_HEAPTYPE) return raise_fallback_int();
     DepthGuard g;
-    // items() of a class defined in Python may be its own; a C type's never runs Python.
-    if (PyType_GetFlags(Py_TYPE(d)) & Py_TPFLAGS_HEAPTYPE) ++b.host_runs;
     Ref items = Ref::steal(PyMapping_Items(d));
     if (!items) return -1;
     if (open_container(b, g, '{') < 0) return -1;
@@ -343,7 +345,7 @@ inline int write_pair(Buffer& b, PyObject* key, PyObject* value, bool first) noe
 
 }  // namespace
 
-// The list may change under host code run by one of its items, so its size is read
+// The list may change under a finalizer run while one of its items is written, so its size is read
 // again at every step and each item is held while it is written (as the encoder's
 // index loop over PySequence_Fast does).
 int write_list(Buffer& b, PyObject* list) noexcept {
@@ -358,17 +360,14 @@ int write_list(Buffer& b, PyObject* list) noexcept {
     return b.append(']') ? 0 : -1;
 }
 
-// Walks the dict's own storage. Once host code has run under one of its values, the
-// entries still to come may have changed, and json.dumps itself does not agree with
-// itself there (3.10 and 3.11 write a snapshot of the items, 3.12 on walk the live dict
-// without a check), so the walk ends with AccelFallback before reading another entry.
-// A change of size or keys is caught the same way even if it came from elsewhere.
+// Walks the dict's own storage. The writer runs no host code of its own, but a
+// finalizer run by a collection can still change the dict; a change of size is then
+// caught before another entry is read, and the entries read are held.
 int write_dict(Buffer& b, PyObject* d) noexcept {
     Py_ssize_t size = PyDict_Size(d);
     if (size == 0) return b.append("{}") ? 0 : -1;
     DepthGuard g;
     if (open_container(b, g, '{') < 0) return -1;
-    const unsigned long runs = b.host_runs;
     Py_ssize_t pos = 0;
     Py_ssize_t seen = 0;
     PyObject* key;
@@ -376,7 +375,7 @@ int write_dict(Buffer& b, PyObject* d) noexcept {
     while (true) {
         if (PyDict_Size(d) != size) return raise_fallback_int();
         if (!PyDict_Next(d, &pos, &key, &value)) break;
-        if (++seen > size || b.host_runs != runs) return raise_fallback_int();
+        if (++seen > size) return raise_fallback_int();
         if (write_pair(b, key, value, seen == 1) < 0) return -1;
     }
     return b.append('}') ? 0 : -1;
@@ -398,8 +397,9 @@ int write_uncommon(Buffer& b, PyObject* v) noexcept {
     if (PyTuple_CheckExact(v)) return write_tuple(b, v);
     if (PyList_Check(v) || PyTuple_Check(v)) {
         // PySequence_Fast, as the encoder calls it: a subclass is first drained into a
-        // list through its own __iter__.
-        if (iterates_in_python(Py_TYPE(v), PyList_Check(v) ? &PyList_Type : &PyTuple_Type)) ++b.host_runs;
+        // list. Through an __iter__ of its own that would run mid-dump (see above).
+        if (iterates_in_python(Py_TYPE(v), PyList_Check(v) ? &PyList_Type : &PyTuple_Type))
+            return raise_fallback_int();
         Ref items = Ref::steal(PySequence_Fast(v, "_iterencode_list needs a sequence"));
         if (!items) return -1;
         if (PyTuple_CheckExact(items.get())) return write_tuple(b, items.get());
