@@ -3,17 +3,9 @@
 #include <new>
 
 #include "load/detail.hpp"
-#include "module/depth.hpp"
 
 namespace corvane::load {
 namespace {
-
-// Container conversions recurse with the plan; past our cap the host decides.
-bool enter_or_fallback(DepthGuard& guard) noexcept {
-    if (guard.enter(" while loading")) return true;
-    to_fallback();
-    return false;
-}
 
 // A dict key or value: None falls back when it is to be converted, else it passes as is.
 PyObject* convert_side(const LoadElement* element, const std::vector<Validator>& validators, const Ctx& ctx,

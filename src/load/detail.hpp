@@ -3,6 +3,7 @@
 #pragma once
 #include "load/load.hpp"
 #include "module/compat.hpp"
+#include "module/depth.hpp"
 #include "module/fallback.hpp"
 #include "module/ref.hpp"
 
@@ -126,6 +127,14 @@ inline PyObject* convert_checked(const LoadElement& element, const std::vector<V
         return nullptr;
     }
     return value;
+}
+
+// Records and containers recurse with the plan; the host would recurse at least as deep,
+// so past our cap it decides.
+inline bool enter_or_fallback(DepthGuard& guard) noexcept {
+    if (guard.enter(" while loading")) return true;
+    to_fallback();
+    return false;
 }
 
 }  // namespace corvane::load

@@ -1,18 +1,10 @@
 // Load execution: records, fields in plan order, host-field delegation, the unknown-key
 // pass and dotted result attributes. Every error path drops the result being built.
 #include "load/detail.hpp"
-#include "module/depth.hpp"
 #include "module/names.hpp"
 
 namespace corvane::load {
 namespace {
-
-// The host would recurse at least as deep as we do; past our cap it decides.
-bool enter_or_fallback(DepthGuard& guard) noexcept {
-    if (guard.enter(" while loading")) return true;
-    to_fallback();
-    return false;
-}
 
 // Absent Direct field: skipped under partial, else required falls back, else the default.
 int load_absent(PyObject* result, const LoadFieldSpec& f, const Ctx& ctx, const Partial& partial) noexcept {
