@@ -321,14 +321,52 @@ inline int write_pair(Buffer& b, PyObject* key, PyObject* value, bool first) noe
     return write_json_value(b, v.get());
 }
 
+enum class ItemsOf { Storage, CType, Python };
+
+// Where a dict subclass's items() comes from, read from the class dicts along the MRO
+// so that no descriptor or metaclass hook of the host runs to find out.
+ItemsOf items_source(PyTypeObject* t, int* err) noexcept {
+    *err = 0;
+    if (Py_TYPE(reinterpret_cast<PyObject*>(t)) != &PyType_Type) return ItemsOf::Python;
+    Ref mro = Ref::steal(PyObject_GetAttrString(reinterpret_cast<PyObject*>(t), "__mro__"));
+    if (!mro || !PyTuple_Check(mro.get())) {
+        *err = -1;
+        return ItemsOf::Python;
+    }
+    for (Py_ssize_t i = 0; i < PyTuple_Size(mro.get()); ++i) {
+        PyObject* cls = PyTuple_GetItem(mro.get(), i);
+        if (cls == reinterpret_cast<PyObject*>(&PyDict_Type)) return ItemsOf::Storage;
+        Ref ns = Ref::steal(PyObject_GetAttrString(cls, "__dict__"));
+        if (!ns) {
+            *err = -1;
+            return ItemsOf::Python;
+        }
+        Ref own = Ref::steal(PyMapping_GetItemString(ns.get(), "items"));
+        if (own) {
+            bool c_type = !(PyType_GetFlags(reinterpret_cast<PyTypeObject*>(cls)) & Py_TPFLAGS_HEAPTYPE);
+            return c_type ? ItemsOf::CType : ItemsOf::Python;
+        }
+        if (!PyErr_ExceptionMatches(PyExc_KeyError)) {
+            *err = -1;
+            return ItemsOf::Python;
+        }
+        PyErr_Clear();
+    }
+    return ItemsOf::Python;
+}
+
 // A subclass of dict: the encoder writes what its items() gives (PyMapping_Items),
-// after the fast path for empty storage. A class defined in Python may have an items()
-// (or attribute lookup) of its own, and here it would run in the middle of the dump,
-// before later fields are read, where json.dumps(run(...)) runs it after the whole
-// dump: only the host can give that order. A C type's items() never runs Python.
+// after the fast path for empty storage. The items() of dict itself is its storage in
+// order; a C type's (OrderedDict) runs no Python. One defined in Python would run in
+// the middle of the dump, before later fields are read, where json.dumps(run(...))
+// runs it after the whole dump: only the host can give that order.
 [[gnu::cold]] int write_dict_items(Buffer& b, PyObject* d) noexcept {
     if (PyDict_Size(d) == 0) return b.append("{}") ? 0 : -1;
-    if (PyType_GetFlags(Py_TYPE(d)) & Py_TPFLAGS_HEAPTYPE) return raise_fallback_int();
+    int err;
+    ItemsOf source = items_source(Py_TYPE(d), &err);
+    if (err < 0) return -1;
+    if (source == ItemsOf::Storage) return write_dict(b, d);
+    if (source == ItemsOf::Python) return raise_fallback_int();
     DepthGuard g;
     Ref items = Ref::steal(PyMapping_Items(d));
     if (!items) return -1;

@@ -113,8 +113,8 @@ def test_subclasses_written_like_dumps_or_refused(value):
         same_as_dumps(value)
 
 
-def _moved():
-    d = collections.OrderedDict(a=1, b=2)
+def _moved(cls=collections.OrderedDict):
+    d = cls(a=1, b=2)
     d.move_to_end("a")
     return d
 
@@ -124,7 +124,9 @@ def _moved():
     [
         collections.namedtuple("P", "x y")(1, 2),
         _moved(),
+        _moved(type("Ordered", (collections.OrderedDict,), {})),
         collections.defaultdict(int, a=1),
+        type("Plain", (dict,), {})(a=1),
         type("Items", (dict,), {"items": lambda self: [("x", 1)]})(),  # empty storage: "{}"
     ],
     ids=repr,
@@ -159,7 +161,8 @@ def _self_dict():
         # runs it after the whole dump: only the host can give that order.
         lambda: type("Reversed", (list,), {"__iter__": lambda self: reversed(list(list.__iter__(self)))})([1, 2]),
         lambda: type("Items", (dict,), {"items": lambda self: [("x", 1), ("y", 2)]})(a=1),
-        lambda: type("Plain", (dict,), {})(a=1),
+        # Found without running the property, which would raise.
+        lambda: type("Prop", (dict,), {"items": property(_raising_iter)})(a=1),
         lambda: type("Broken", (list,), {"__iter__": _raising_iter})([1]),
         lambda: type("Sized", (tuple,), {"__len__": lambda self: 0})((1,)),
         # Deep or cyclic: json.dumps then reports it in its own words.
