@@ -1,9 +1,10 @@
 // The fused dump: walks the dump plan and writes JSON text as it goes, so that
 // run_json(obj, many) == json.dumps(run(obj, many)) without building the dicts.
 // Nested and ListOf are walked here; every other element is converted by the dump
-// engine and handed to the writer.
+// engine and handed to the writer, containers once the whole dump is done.
 #include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "dump/dump.hpp"
@@ -74,8 +75,43 @@ using dump::Serializer;
     return 0;
 }
 
-int write_json(const Element& e, Buffer& b, const Ctx& ctx, PyObject* value) noexcept;
-int write_json_one(const Serializer& s, Buffer& b, const Ctx& ctx, PyObject* obj) noexcept;
+// The text of one call, and the containers whose text waits for the end of the dump:
+// json.dumps(run(...)) reads a container that run() returned only after the whole dump,
+// so host code run by a later field (a function emptying its argument, say) must still
+// be able to change what is written.
+struct Text : Buffer {
+    std::vector<std::pair<size_t, Ref>> later;
+};
+
+// A value from the host or the dump engine: scalars now, containers at the end.
+int write_value(Text& b, PyObject* v) noexcept {
+    if (PyList_Check(v) || PyDict_Check(v) || (PyTuple_Check(v) && PyTuple_Size(v) > 0)) {
+        try {
+            b.later.emplace_back(b.size(), Ref::borrow(v));
+        } catch (const std::bad_alloc&) {
+            PyErr_NoMemory();
+            return -1;
+        }
+        return 0;
+    }
+    return write_json_value(b, v);
+}
+
+PyObject* finish(const Text& b) noexcept {
+    if (b.later.empty()) return b.finish();
+    Buffer out;
+    size_t pos = 0;
+    for (const auto& [at, v] : b.later) {
+        if (at > pos && !out.append(b.data() + pos, at - pos)) return nullptr;
+        if (write_json_value(out, v.get()) < 0) return nullptr;
+        pos = at;
+    }
+    if (b.size() > pos && !out.append(b.data() + pos, b.size() - pos)) return nullptr;
+    return out.finish();
+}
+
+int write_json(const Element& e, Text& b, const Ctx& ctx, PyObject* value) noexcept;
+int write_json_one(const Serializer& s, Text& b, const Ctx& ctx, PyObject* obj) noexcept;
 
 // Calls `each(item, index)` for the items of a `many` input or a ListOf value, as
 // iter() would give them. Only containers the host can iterate again are walked: with
@@ -108,7 +144,7 @@ int for_each_item(PyObject* seq, F&& each) noexcept {
 
 // Every descent into a nested plan passes here, so one guard bounds the walk's depth;
 // too deep falls back, and the host reports it in its own words.
-int write_json(const Serializer& s, Buffer& b, const Ctx& ctx, PyObject* obj, bool many) noexcept {
+int write_json(const Serializer& s, Text& b, const Ctx& ctx, PyObject* obj, bool many) noexcept {
     DepthGuard g;
     if (!g.enter(" while serializing")) return fallback_on_depth();
     if (!many || obj == Py_None) return write_json_one(s, b, ctx, obj);
@@ -121,7 +157,7 @@ int write_json(const Serializer& s, Buffer& b, const Ctx& ctx, PyObject* obj, bo
     return b.append(']') ? 0 : -1;
 }
 
-int write_list_of(const Element& child, Buffer& b, const Ctx& ctx, PyObject* value) noexcept {
+int write_list_of(const Element& child, Text& b, const Ctx& ctx, PyObject* value) noexcept {
     DepthGuard g;
     if (!g.enter(" while serializing")) return fallback_on_depth();
     if (!b.append('[')) return -1;
@@ -135,12 +171,12 @@ int write_list_of(const Element& child, Buffer& b, const Ctx& ctx, PyObject* val
 
 // Written through the dump engine's conversion, with the shortcuts where that
 // conversion is known to return its input (or None for None) unchanged.
-int write_json(const Element& e, Buffer& b, const Ctx& ctx, PyObject* value) noexcept {
+int write_json(const Element& e, Text& b, const Ctx& ctx, PyObject* value) noexcept {
     switch (e.kind) {
         case Kind::Passthrough:
-            return write_json_value(b, value);
+            return write_value(b, value);
         case Kind::Constant:
-            return write_json_value(b, e.value);
+            return write_value(b, e.value);
         case Kind::Nested:
             if (value == Py_None) return b.append("null") ? 0 : -1;
             return write_json(*e.serializer, b, ctx, value, e.many);
@@ -170,10 +206,10 @@ int write_json(const Element& e, Buffer& b, const Ctx& ctx, PyObject* value) noe
     }
     Ref out = Ref::steal(dump::apply(e, ctx, value));
     if (!out) return -1;
-    return write_json_value(b, out.get());
+    return write_value(b, out.get());
 }
 
-int write_json_one(const Serializer& s, Buffer& b, const Ctx& ctx, PyObject* obj) noexcept {
+int write_json_one(const Serializer& s, Text& b, const Ctx& ctx, PyObject* obj) noexcept {
     if (!s.json_keys.ready && build_keys(s) < 0) return -1;
     const JsonKeys& keys = s.json_keys;
     std::vector<bool> written;
@@ -216,7 +252,7 @@ int write_json_one(const Serializer& s, Buffer& b, const Ctx& ctx, PyObject* obj
         if (!first) b.put(", ");
         b.put(key.data(), key.size());
         first = false;
-        int rc = f.delegate ? write_json_value(b, value.get()) : write_json(f.element, b, ctx, value.get());
+        int rc = f.delegate ? write_value(b, value.get()) : write_json(f.element, b, ctx, value.get());
         if (rc < 0) return -1;
     }
     return b.append('}') ? 0 : -1;
@@ -225,9 +261,9 @@ int write_json_one(const Serializer& s, Buffer& b, const Ctx& ctx, PyObject* obj
 }  // namespace
 
 PyObject* run_json(const dump::Serializer& s, const Ctx& ctx, PyObject* obj, bool many) noexcept {
-    Buffer b;
+    Text b;
     if (write_json(s, b, ctx, obj, many) < 0) return nullptr;
-    return b.finish();
+    return finish(b);
 }
 
 }  // namespace corvane::json_out

@@ -186,6 +186,42 @@ def test_list_of_shrunk_by_its_own_items_is_walked_like_run():
     assert p.run_json({"l": items}, False) == '{"l": [1]}'
 
 
+class Later:
+    """A delegate that hands out `shared` or, when `grow` is set, changes it."""
+
+    def __init__(self, grow=False):
+        self.grow = grow
+
+    def serialize(self, attribute, obj, arg):
+        if self.grow:
+            obj["shared"].append("late")
+            return None
+        return obj["shared"]
+
+
+def _empty_shared(v, *_):
+    v.clear()
+    return 0
+
+
+# Each: the plan and a factory of the input; a later field changes a container that an
+# earlier one put in run()'s result, which json.dumps then writes as it is by then.
+@pytest.mark.parametrize("p, make, many", [
+    (plan(direct("a", attribute="shared"), direct("b", call(_empty_shared), attribute="shared")),
+     lambda: {"shared": {"k": [1]}}, False),
+    (plan(direct("a", attribute="shared"), direct("b", tuple_of(PASS, call(_empty_shared)), attribute="pair")),
+     lambda: (lambda l: {"shared": (l, 1), "pair": (0, l)})([1, 2]), False),
+    (plan(delegate("a", Later()), delegate("b", Later(grow=True))), lambda: {"shared": ["x"]}, False),
+    (plan(direct("a", DICT_COPY, attribute="d"), direct("b", call(_empty_shared), attribute="shared")),
+     lambda: (lambda l: {"d": {"l": l}, "shared": l})([1]), False),
+    (plan(direct("a", attribute="shared"), direct("b", call(_empty_shared), attribute="next")),
+     lambda: (lambda l: [{"shared": l, "next": []}, {"shared": [], "next": l}])([1, 2]), True),
+])
+def test_containers_are_written_as_they_are_after_the_whole_dump(p, make, many):
+    expected = json.dumps(p.run(make(), many))
+    assert p.run_json(make(), many) == expected
+
+
 def _wrap(inner, n):
     for _ in range(n):
         inner = {"n": inner}
