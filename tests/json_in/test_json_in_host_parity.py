@@ -1,42 +1,16 @@
 """run_json against the host's own pure-Python load of json.loads(text): equal results,
 and a fallback wherever the host reports an error."""
 
-import enum
 import json
 
-import pytest
+from hypothesis import given, settings, strategies as st
 
-schema_mod = pytest.importorskip("corvane_core.schema")
-from hypothesis import given, settings, strategies as st  # noqa: E402
-
-from corvane_core import _pure, fields as f, validate as v  # noqa: E402
-from corvane_core._core import AccelFallback, LoadDeserializer  # noqa: E402
-from corvane_core._missing import MISSING  # noqa: E402
-from corvane_core.errors import ValidationError  # noqa: E402
-
-from tests.support.json_in_docs import EXAMPLES, VALUES, documents  # noqa: E402
-from tests.support.json_in_plans import same  # noqa: E402
-
-Color = enum.Enum("Color", {"RED": 1, "BLUE": 2})
-
-
-class Item(schema_mod.Schema):
-    label = f.Str(required=True)
-    qty = f.Int(validate=v.Range(0, 10))
-
-
-class Record(schema_mod.Schema):
-    name = f.Str(validate=v.Length(max=3))
-    n = f.Int()
-    ratio = f.Float(allow_none=True)
-    on = f.Bool()
-    color = f.Enum(Color)
-    item = f.Nested(Item)
-    items = f.Nested(Item, many=True)
-    nums = f.List(f.Int())
-    pair = f.Tuple((f.Int(), f.Str()))
-    tags = f.Dict(keys=f.Str(), values=f.Int())
-    where = f.Raw(attribute="loc.x")
+from corvane_core import _pure
+from corvane_core._core import AccelFallback, LoadDeserializer
+from corvane_core._missing import MISSING
+from tests.support.json_in_docs import EXAMPLES, VALUES, documents
+from tests.support.json_in_plans import same
+from tests.support.parity_schema import UNKNOWN, Record, outcome
 
 
 ITEM = st.lists(st.sampled_from([("label", "x"), ("label", "yz"), ("qty", 3), ("qty", 11)]), max_size=3).map(
@@ -45,7 +19,7 @@ VALID = st.sampled_from([
     ("name", "ab"), ("name", "abcd"), ("n", 7), ("n", "7"), ("n", 1.5), ("ratio", 2.5), ("ratio", None),
     ("on", True), ("on", "no"), ("on", 1), ("color", "RED"), ("color", "GREEN"), ("nums", ("arr", [1, 2])),
     ("pair", ("arr", [1, "a"])), ("pair", ("arr", [1])), ("tags", ("obj", [("a", 1), ("b", 2), ("a", 3)])),
-    ("where", 1), ("extra", 0),
+    ("where", 1), ("also", 2), ("extra", 0),
 ])
 FIELD = st.one_of(VALID, VALID, st.tuples(st.just("item"), ITEM),
                   st.tuples(st.just("items"), st.lists(ITEM, max_size=2).map(lambda x: ("arr", x))),
@@ -53,16 +27,9 @@ FIELD = st.one_of(VALID, VALID, st.tuples(st.just("item"), ITEM),
 RECORD = st.lists(FIELD, max_size=6).map(lambda pairs: ("obj", pairs))
 
 
-def outcome(fn):
-    try:
-        return fn()
-    except (ValidationError, AccelFallback):
-        return "error"
-
-
 @settings(max_examples=EXAMPLES, deadline=None)
 @given(st.one_of(RECORD, st.lists(RECORD, max_size=3).map(lambda x: ("arr", x))), st.data(),
-       st.sampled_from([schema_mod.RAISE, schema_mod.EXCLUDE, schema_mod.INCLUDE]),
+       st.sampled_from(UNKNOWN),
        st.sampled_from([None, True, ("name", "item.label")]))
 def test_run_json_matches_the_pure_load(value, data, unknown, partial):
     text = data.draw(documents(st.just(value)))

@@ -1,39 +1,12 @@
 """The plan against the host's own pure-Python load: equal results, and a fallback
 exactly where the host reports an error."""
 
-import enum
+from hypothesis import given, settings, strategies as st
 
-import pytest
-
-schema_mod = pytest.importorskip("corvane_core.schema")
-from hypothesis import given, settings, strategies as st  # noqa: E402
-
-from corvane_core import _pure, fields as f, validate as v  # noqa: E402
-from corvane_core._core import AccelFallback, LoadDeserializer  # noqa: E402
-from corvane_core._missing import MISSING  # noqa: E402
-from corvane_core.errors import ValidationError  # noqa: E402
-
-Color = enum.Enum("Color", {"RED": 1, "BLUE": 2})
-
-
-class Item(schema_mod.Schema):
-    label = f.Str(required=True)
-    qty = f.Int(validate=v.Range(0, 10))
-
-
-class Record(schema_mod.Schema):
-    name = f.Str(validate=v.Length(max=3))
-    n = f.Int()
-    ratio = f.Float(allow_none=True)
-    on = f.Bool()
-    color = f.Enum(Color)
-    item = f.Nested(Item)
-    items = f.Nested(Item, many=True)
-    nums = f.List(f.Int())
-    pair = f.Tuple((f.Int(), f.Str()))
-    tags = f.Dict(keys=f.Str(), values=f.Int())
-    where = f.Raw(attribute="loc.x")
-    also = f.Raw(attribute="loc.y", load_default=5)
+from corvane_core import _pure
+from corvane_core._core import LoadDeserializer
+from corvane_core._missing import MISSING
+from tests.support.parity_schema import UNKNOWN, Record, outcome
 
 
 scalars = st.one_of(st.none(), st.booleans(), st.integers(-3, 12), st.floats(allow_nan=False, width=32),
@@ -57,16 +30,9 @@ partials = st.one_of(st.none(), st.booleans(),
                               max_size=3).map(tuple))
 
 
-def outcome(fn):
-    try:
-        return fn()
-    except (ValidationError, AccelFallback):
-        return "error"
-
-
 @settings(max_examples=150, deadline=None)
 @given(st.one_of(records, st.lists(records, max_size=3)), partials,
-       st.sampled_from([schema_mod.RAISE, schema_mod.EXCLUDE, schema_mod.INCLUDE]))
+       st.sampled_from(UNKNOWN))
 def test_plan_matches_the_pure_load(data, partial, unknown):
     many = isinstance(data, list)
     plan = LoadDeserializer(Record.load_payload(unknown), MISSING)
