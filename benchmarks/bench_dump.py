@@ -8,62 +8,27 @@ native code can avoid, and is reported only.
 """
 
 import argparse
-import gc
 import os
 import sys
-import time
-from typing import Annotated
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 import baseline_dump  # noqa: E402
 import data  # noqa: E402
+import timing  # noqa: E402
 from corvane_core import DumpSerializer  # noqa: E402
 
 GATE_BASELINE, AIM_BASELINE = 3.0, 5.0
 GATE_PYDANTIC, AIM_PYDANTIC = 1.5, 3.0
 
 
-class Missing:
-    def __repr__(self):
-        return "<missing>"
-
-
-MISSING = Missing()
+MISSING = data.MISSING
 
 
 def pydantic_adapter(rich):
-    from datetime import datetime
+    from pydantic import TypeAdapter
 
-    from pydantic import BaseModel, PlainSerializer, TypeAdapter
-
-    class PersonM(BaseModel):
-        id: int
-        name: str
-
-    class ItemM(BaseModel):
-        sku: str
-        qty: int
-
-    class RecordM(BaseModel):
-        id: int
-        age: int
-        score: int
-        rank: int
-        name: str
-        email: str
-        city: str
-        code: str
-        ratio: float
-        active: bool
-        owner: PersonM
-        items: list[ItemM]
-
-    class RichRecordM(RecordM):
-        created: Annotated[datetime, PlainSerializer(lambda d: d.strftime(data.DATE_FORMAT))]
-        status: Annotated[data.Status, PlainSerializer(lambda s: s.value)]
-
-    model = RichRecordM if rich else RecordM
+    model = data.pydantic_dump_model(rich)
     return model, TypeAdapter(list[model])
 
 
@@ -95,19 +60,6 @@ def hand_written(rich):
     return lambda objs: [one(o) for o in objs]
 
 
-def timed(fn):
-    gc.collect()
-    gc.disable()
-    try:
-        t0 = time.perf_counter()
-        out = fn()
-        elapsed = time.perf_counter() - t0
-    finally:
-        gc.enable()
-    del out  # freeing the result is the same work for every implementation
-    return elapsed
-
-
 def measure(rich, n, repeat):
     plain_payload, rich_payload = data.payloads(MISSING)
     payload = rich_payload if rich else plain_payload
@@ -131,12 +83,7 @@ def measure(rich, n, repeat):
         ("dicts", "baseline"): lambda: baseline.dump(dicts, True),
         ("models", "pydantic"): lambda: adapter.dump_python(models),
     }
-    # Round-robin, best of `repeat`: a burst of load on the shared machine then hits
-    # every implementation alike instead of skewing one ratio.
-    best = dict.fromkeys(cases, float("inf"))
-    for _ in range(repeat):
-        for key, fn in cases.items():
-            best[key] = min(best[key], timed(fn))
+    best = timing.best_times(cases.items(), repeat)
     rows = []
     for label in ("objects", "dicts"):
         t_run = best[(label, "run")]

@@ -23,6 +23,7 @@ import tempfile
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent))
 
 import bench_load as bl  # noqa: E402
+import timing  # noqa: E402
 from corvane_core._core import LoadDeserializer  # noqa: E402
 
 OURS, LOADS, ORJSON, ORJSON_ALONE, PYDANTIC = (
@@ -103,7 +104,7 @@ def main():
         sys.exit("run_json differs from run(json.loads)")
 
     contenders = [(name, fn) for name in VARIANTS if (fn := variant(name, text))]
-    times = bl.best_times(contenders, args.repeat, collector=not args.no_gc)
+    times = timing.best_times(contenders, args.repeat, collector=not args.no_gc)
     with tempfile.NamedTemporaryFile("w", suffix=".json", delete=False, encoding="utf-8") as f:
         f.write(text)
     try:

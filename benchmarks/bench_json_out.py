@@ -12,16 +12,14 @@ ratio is below its gate); the rich batch is reported only.
 import argparse
 import dataclasses
 import datetime
-import gc
 import json
 import os
 import sys
-import time
-from typing import Annotated
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 import data  # noqa: E402
+import timing  # noqa: E402
 import orjson  # noqa: E402
 from corvane_core import DumpSerializer  # noqa: E402
 
@@ -29,12 +27,7 @@ GATE_JSON, GATE_ORJSON = 3.0, 1.0  # x json.dumps(run(...)), x orjson.dumps(run(
 AIM_DATACLASSES, AIM_PYDANTIC = 1.0, 2.0  # x orjson of dataclasses, x pydantic dump_json
 
 
-class Missing:
-    def __repr__(self):
-        return "<missing>"
-
-
-MISSING = Missing()
+MISSING = data.MISSING
 
 
 @dataclasses.dataclass
@@ -88,51 +81,11 @@ def as_dataclasses(dicts, rich):
 
 
 def pydantic_models(dicts, rich):
-    from pydantic import BaseModel, PlainSerializer, TypeAdapter
+    from pydantic import TypeAdapter
 
-    class PersonM(BaseModel):
-        id: int
-        name: str
-
-    class ItemM(BaseModel):
-        sku: str
-        qty: int
-
-    class RecordM(BaseModel):
-        id: int
-        age: int
-        score: int
-        rank: int
-        name: str
-        email: str
-        city: str
-        code: str
-        ratio: float
-        active: bool
-        owner: PersonM
-        items: list[ItemM]
-
-    class RichRecordM(RecordM):
-        created: Annotated[datetime.datetime, PlainSerializer(lambda d: d.strftime(data.DATE_FORMAT))]
-        status: Annotated[data.Status, PlainSerializer(lambda s: s.value)]
-
-    model = RichRecordM if rich else RecordM
+    model = data.pydantic_dump_model(rich)
     models = [model.model_validate(d | {"city": d["address"]["city"]}) for d in dicts]
     return models, TypeAdapter(list[model])
-
-
-def best_of(fn, repeat):
-    times = []
-    for _ in range(repeat):
-        gc.collect()
-        gc.disable()
-        try:
-            t0 = time.perf_counter()
-            fn()
-            times.append(time.perf_counter() - t0)
-        finally:
-            gc.enable()
-    return min(times)
 
 
 def measure(rich, n, repeat):
@@ -149,17 +102,15 @@ def measure(rich, n, repeat):
     if not rich:  # orjson writes datetimes and enums its own way
         assert orjson.loads(orjson.dumps(dcs)) == expected, "the dataclasses hold something else"
 
-    t_fused = best_of(lambda: plan.run_json(objs, True), repeat)
-    rows = [("run_json", t_fused, None)]
-    for label, fn in (
+    best = timing.best_times([
+        ("run_json", lambda: plan.run_json(objs, True)),
         ("json.dumps(run)", lambda: json.dumps(plan.run(objs, True))),
         ("orjson.dumps(run)", lambda: orjson.dumps(plan.run(objs, True))),
         ("orjson dataclasses", lambda: orjson.dumps(dcs)),
         ("pydantic dump_json", lambda: adapter.dump_json(models)),
-    ):
-        t = best_of(fn, repeat)
-        rows.append((label, t, t / t_fused))
-    return rows
+    ], repeat)
+    t_fused = best["run_json"]
+    return [(label, t, None if label == "run_json" else t / t_fused) for label, t in best.items()]
 
 
 def main():

@@ -9,16 +9,15 @@ records per second and the ratios.
 """
 
 import argparse
-import gc
 import pathlib
 import sys
-import time
 from typing import Annotated
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent))
 
 import baseline_load as bl  # noqa: E402
 import data  # noqa: E402
+import timing  # noqa: E402
 from corvane_core._core import LoadDeserializer  # noqa: E402
 
 MISSING = object()
@@ -110,25 +109,6 @@ def pydantic_adapter():
     return TypeAdapter(list[Record])
 
 
-def best_times(contenders, repeat, collector):
-    """Best time of each contender, taken in interleaved rounds so that load from
-    elsewhere on the machine falls on all of them alike. Each call starts from a
-    collected heap, so none inherits the garbage-collector counts of the one before;
-    without `collector` the collector stays off during the calls, as timeit keeps it."""
-    best = {name: float("inf") for name, _ in contenders}
-    for _ in range(repeat):
-        for name, fn in contenders:
-            gc.collect()
-            if not collector:
-                gc.disable()
-            t = time.perf_counter()
-            fn()
-            elapsed = time.perf_counter() - t
-            gc.enable()
-            best[name] = min(best[name], elapsed)
-    return best
-
-
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--records", type=int, default=data.N)
@@ -150,7 +130,7 @@ def main():
     if adapter is not None:
         contenders.append(("pydantic TypeAdapter.validate_python", lambda: adapter.validate_python(batch)))
 
-    times = best_times(contenders, args.repeat, collector=not args.no_gc)
+    times = timing.best_times(contenders, args.repeat, collector=not args.no_gc)
     n = args.records
     print(f"load of {n} records, best of {args.repeat}, collector {'off' if args.no_gc else 'on'}")
     for name, t in times.items():

@@ -13,6 +13,15 @@ import random
 N = 10_000
 DATE_FORMAT = "%Y-%m-%dT%H:%M:%S"
 
+
+
+class Missing:
+    def __repr__(self):
+        return "<missing>"
+
+
+MISSING = Missing()
+
 # Dump payload element tags.
 PASS, TEXT, INT, FLOAT, NESTED, DATE, ENUM = 0, 1, 2, 3, 4, 7, 8
 
@@ -134,3 +143,38 @@ def records(rich=False, n=N, seed=7):
             }
         )
     return objs, dicts
+
+
+def pydantic_dump_model(rich):
+    """A pydantic model of the same shape as the dump batch's records."""
+    from typing import Annotated
+
+    from pydantic import BaseModel, PlainSerializer
+
+    class PersonM(BaseModel):
+        id: int
+        name: str
+
+    class ItemM(BaseModel):
+        sku: str
+        qty: int
+
+    class RecordM(BaseModel):
+        id: int
+        age: int
+        score: int
+        rank: int
+        name: str
+        email: str
+        city: str
+        code: str
+        ratio: float
+        active: bool
+        owner: PersonM
+        items: list[ItemM]
+
+    class RichRecordM(RecordM):
+        created: Annotated[datetime.datetime, PlainSerializer(lambda d: d.strftime(DATE_FORMAT))]
+        status: Annotated[Status, PlainSerializer(lambda s: s.value)]
+
+    return RichRecordM if rich else RecordM

@@ -1,0 +1,28 @@
+"""Side-by-side timing shared by the benchmarks."""
+
+import gc
+import time
+
+
+def best_times(contenders, repeat, collector=False):
+    """Best time of each (name, fn), taken in interleaved rounds so that load from
+    elsewhere on the shared machine falls on all of them alike. Each call starts from a
+    collected heap, so none inherits the collector counts of the one before; without
+    `collector` the collector stays off during the calls, as timeit keeps it. Freeing a
+    result is left out of its time: it is the same work for every contender."""
+    contenders = list(contenders)
+    best = {name: float("inf") for name, _ in contenders}
+    for _ in range(repeat):
+        for name, fn in contenders:
+            gc.collect()
+            if not collector:
+                gc.disable()
+            try:
+                t = time.perf_counter()
+                out = fn()
+                elapsed = time.perf_counter() - t
+            finally:
+                gc.enable()
+            del out
+            best[name] = min(best[name], elapsed)
+    return best
