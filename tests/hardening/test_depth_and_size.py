@@ -172,23 +172,18 @@ CHILD_PRELUDE = """
 import gc, json, sys
 from corvane_core._core import DumpSerializer, LoadDeserializer, AccelFallback
 
-def hwm_kb():
+def status_kb(field):
     for line in open("/proc/self/status"):
-        if line.startswith("VmHWM"):
-            return int(line.split()[1])
-
-def rss_kb():
-    for line in open("/proc/self/status"):
-        if line.startswith("VmRSS"):
+        if line.startswith(field):
             return int(line.split()[1])
 
 def peak(fn):
     '''(result, peak resident kB above the resident set before the call)'''
     gc.collect()
     open("/proc/self/clear_refs", "w").write("5")
-    before = rss_kb()
+    before = status_kb("VmRSS")
     out = fn()
-    return out, hwm_kb() - before
+    return out, status_kb("VmHWM") - before
 
 M = object()
 """
