@@ -74,7 +74,7 @@ struct PlanObject {
         Py_DECREF(type);
     }
 
-    // The spec and slots are only read while the type is made; the strings and the
+    // The PyType_Spec and slots are only read while the type is made; the strings and the
     // method table are static.
     static PyObject* make_type(PyObject* module, const char* qualname, const char* doc,
                                PyMethodDef* methods) noexcept {

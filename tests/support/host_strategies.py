@@ -170,7 +170,7 @@ def sometimes(main, other, weight=4):
     return st.one_of(*([main] * weight), other)
 
 
-class Spec:
+class FieldShape:
     """One generated field: how to make it, what its attribute may hold on dump,
     what its input may hold on load, and which of those values are ordinary."""
 
@@ -202,44 +202,44 @@ LIST_VALIDATORS = [lambda: v.Length(max=2), lambda: v.ContainsOnly([1, 2, "a", N
 
 
 @st.composite
-def scalar_spec(draw, ordinary_only=False):
+def scalar_shape(draw, ordinary_only=False):
     kinds = ["str", "int", "float", "bool"] if ordinary_only else [
         "str", "int", "float", "bool", "raw", "uuid", "ip", "datetime", "date", "time", "enum",
         "constant", "function", "custom"]
     kind = draw(st.sampled_from(kinds))
     if kind == "str":
-        return Spec(lambda **kw: f.Str(**kw), sometimes(short_text, junk), sometimes(short_text, junk),
+        return FieldShape(lambda **kw: f.Str(**kw), sometimes(short_text, junk), sometimes(short_text, junk),
                     valid_obj=short_text, valid_data=short_text, ordinary=True, validators=TEXT_VALIDATORS,
                     edges=[b"x", b"\xff", StrSub("x"), 5, "\ud800", "abc"])
     if kind == "int":
         opts = {} if ordinary_only else draw(st.fixed_dictionaries({}, optional={
             "strict": st.booleans(), "as_string": st.booleans()}))
-        return Spec(lambda **kw: f.Int(**opts, **kw), sometimes(small_ints, junk | finite),
+        return FieldShape(lambda **kw: f.Int(**opts, **kw), sometimes(small_ints, junk | finite),
                     sometimes(small_ints, junk | st.integers() | finite),
                     valid_obj=small_ints, valid_data=small_ints, ordinary=True, validators=NUMBER_VALIDATORS,
                     edges=[True, False, "7", " 8 ", 7.5, "x", 2**70, 10**19, IntSub(4), float("inf")])
     if kind == "float":
         opts = {} if ordinary_only else draw(st.fixed_dictionaries({}, optional={
             "allow_nan": st.booleans(), "as_string": st.booleans()}))
-        return Spec(lambda **kw: f.Float(**opts, **kw), sometimes(finite, junk | small_ints),
+        return FieldShape(lambda **kw: f.Float(**opts, **kw), sometimes(finite, junk | small_ints),
                     sometimes(finite | small_ints, junk),
                     valid_obj=finite, valid_data=finite, ordinary=True, validators=NUMBER_VALIDATORS,
                     edges=[float("nan"), float("inf"), float("-inf"), "nan", "inf", True, "1e400", "1.5", 10**400])
     if kind == "bool":
-        return Spec(lambda **kw: f.Bool(**kw), sometimes(st.booleans(), junk),
+        return FieldShape(lambda **kw: f.Bool(**kw), sometimes(st.booleans(), junk),
                     sometimes(st.booleans(), junk | st.sampled_from(["yes", "off", "1", "maybe"])),
                     valid_obj=st.booleans(), valid_data=st.booleans(), ordinary=True,
                     edges=["yes", "off", 2, 1.0, 0.0, [], "maybe", "TRUE"])
     if kind == "raw":
-        return Spec(lambda **kw: f.Raw(**kw), json_values, json_values, validators=LIST_VALIDATORS,
+        return FieldShape(lambda **kw: f.Raw(**kw), json_values, json_values, validators=LIST_VALIDATORS,
                     valid_data=json_values.filter(lambda x: x is not None))
     if kind == "uuid":
-        return Spec(lambda **kw: f.Uuid(**kw), sometimes(st.uuids(), junk),
+        return FieldShape(lambda **kw: f.Uuid(**kw), sometimes(st.uuids(), junk),
                     sometimes(st.uuids().map(str), junk | st.binary(min_size=16, max_size=16)),
                     valid_obj=st.uuids(), valid_data=st.uuids().map(str),
                     edges=[b"\x01" * 16, b"\x01" * 15, "0" * 32, "x", 5, uuid.UUID(int=7)])
     if kind == "ip":
-        return Spec(lambda **kw: f.IP(**kw), sometimes(ips, junk), sometimes(ips.map(str), junk),
+        return FieldShape(lambda **kw: f.IP(**kw), sometimes(ips, junk), sometimes(ips.map(str), junk),
                     valid_obj=ips, valid_data=ips.map(str),
                     edges=["1.2.3.4", "::1", "1.2.3", 3232235777, ipaddress.ip_address("::2")])
     if kind in ("datetime", "date", "time"):
@@ -253,7 +253,7 @@ def scalar_spec(draw, ordinary_only=False):
             texts = st.floats(0, 4e9)
         elif fmt != "iso":
             texts = values.map(lambda x, fmt=fmt: x.strftime(fmt))
-        return Spec(lambda **kw: cls(fmt, **kw), sometimes(values, junk), sometimes(texts, junk | values),
+        return FieldShape(lambda **kw: cls(fmt, **kw), sometimes(values, junk), sometimes(texts, junk | values),
                     valid_obj=values, valid_data=texts,
                     edges=["2020-01-02", "2020-01-02T03:04:05", "03:04", "02/01/2020", 1e12, datetime.datetime(2020, 1, 1)])
     if kind == "enum":
@@ -264,20 +264,20 @@ def scalar_spec(draw, ordinary_only=False):
         else:
             data = members.map(lambda m: m.value)
         make_by = (lambda: f.Raw()) if by_value == "field" else (lambda: by_value)
-        return Spec(lambda **kw: f.Enum(Color, by_value=make_by(), **kw), sometimes(members, junk),
+        return FieldShape(lambda **kw: f.Enum(Color, by_value=make_by(), **kw), sometimes(members, junk),
                     sometimes(data, junk | members), valid_obj=members, valid_data=data, edges=["RED", "blue", "BLUE", 1, 1.0, True, Color.RED, [1]])
     if kind == "constant":
         value = draw(st.sampled_from([1, "k", None, 2.5]))
-        return Spec(lambda **kw: f.Constant(value, **kw), junk, junk)
+        return FieldShape(lambda **kw: f.Constant(value, **kw), junk, junk)
     if kind == "function":
-        return Spec(lambda **kw: f.Function(serialize=describe, deserialize=length_of, **kw), junk,
+        return FieldShape(lambda **kw: f.Function(serialize=describe, deserialize=length_of, **kw), junk,
                     sometimes(short_text, junk), valid_data=short_text)
-    return Spec(lambda **kw: Tagged(**kw), junk, sometimes(short_text | st.just("bad"), junk),
+    return FieldShape(lambda **kw: Tagged(**kw), junk, sometimes(short_text | st.just("bad"), junk),
                 valid_data=short_text.filter(lambda x: x != "bad"))
 
 
-def container_spec(depth, ordinary_only):
-    inner = field_spec(depth - 1, ordinary_only)
+def container_shape(depth, ordinary_only):
+    inner = field_shape(depth - 1, ordinary_only)
 
     @st.composite
     def build(draw):
@@ -289,7 +289,7 @@ def container_spec(depth, ordinary_only):
             item_opts = {} if ordinary_only else draw(item_options(item))
             obj_items = st.lists(item.obj, max_size=3)
             data_items = st.lists(sometimes(item.data, st.none(), 6), max_size=3)
-            return Spec(
+            return FieldShape(
                 lambda **kw: f.List(item.make(**item_opts), **kw),
                 sometimes(obj_items | obj_items.map(tuple), obj_items.map(Gen) | short_text | junk),
                 sometimes(data_items | data_items.map(tuple), junk | short_text),
@@ -301,7 +301,7 @@ def container_spec(depth, ordinary_only):
             objs = st.tuples(*[i.obj for i in items])
             datas = st.tuples(*[sometimes(i.data, st.none(), 8) for i in items]).map(list)
             wrong = st.lists(junk, max_size=4)
-            return Spec(
+            return FieldShape(
                 lambda **kw: f.Tuple([i.make(**o) for i, o in zip(items, opts)], **kw),
                 sometimes(objs | objs.map(list), objs.map(lambda t: Gen(list(t))) | wrong | junk),
                 sometimes(datas, wrong | junk),
@@ -317,7 +317,7 @@ def container_spec(depth, ordinary_only):
             obj = st.dictionaries(obj_keys, obj_values, max_size=3)
             data_keys = short_text | st.sampled_from(["1", "-2", "x"]) if keys == "int" else short_text
             data = st.dictionaries(data_keys, data_values, max_size=3)
-            return Spec(
+            return FieldShape(
                 lambda **kw: f.Dict(keys=key_field(), values=None if values is None else values.make(**value_opts), **kw),
                 sometimes(obj, obj.map(lambda d: list(d.items())) | junk),
                 sometimes(data, junk),
@@ -327,20 +327,20 @@ def container_spec(depth, ordinary_only):
         nested = draw(schema_case(depth - 1, ordinary_only))
         if kind == "self":
             # A schema that contains itself compiles into a delegated field.
-            return Spec(lambda **kw: f.List(f.Nested("self"), **kw), st.lists(st.just(Rec("dict", {})), max_size=2),
+            return FieldShape(lambda **kw: f.List(f.Nested("self"), **kw), st.lists(st.just(Rec("dict", {})), max_size=2),
                         st.just([]) | junk, valid_data=st.just([]))
         if kind == "pluck":
             both = [n for n, fld in nested.cls._declared_fields.items() if not (fld.dump_only or fld.load_only)]
             if both:
                 name = draw(st.sampled_from(both))
                 many = draw(st.booleans())
-                one = nested.field_specs[name]
+                one = nested.field_shapes[name]
                 obj_one = nested.record(extra={name: one.obj})
                 if many:
-                    return Spec(lambda **kw: f.Pluck(nested.cls, name, many=True, **kw),
+                    return FieldShape(lambda **kw: f.Pluck(nested.cls, name, many=True, **kw),
                                 sometimes(st.lists(obj_one, max_size=2), junk), sometimes(st.lists(one.data, max_size=2), junk),
                                 valid_data=st.lists(one.valid_data, max_size=2))
-                return Spec(lambda **kw: f.Pluck(nested.cls, name, **kw), sometimes(obj_one, junk),
+                return FieldShape(lambda **kw: f.Pluck(nested.cls, name, **kw), sometimes(obj_one, junk),
                             sometimes(one.data, junk), valid_data=one.valid_data)
         many = kind == "nested_many"
         records, datas = nested.record(), nested.document()
@@ -353,16 +353,16 @@ def container_spec(depth, ordinary_only):
         else:
             obj, data = sometimes(records, junk), sometimes(datas, junk)
             valid_obj, valid_data = nested.record(valid=True), nested.document(valid=True)
-        return Spec(lambda **kw: f.Nested(nested.cls, many=many, **kw), obj, data,
+        return FieldShape(lambda **kw: f.Nested(nested.cls, many=many, **kw), obj, data,
                     valid_obj=valid_obj, valid_data=valid_data, ordinary=nested.ordinary)
 
     return build()
 
 
-def field_spec(depth, ordinary_only=False):
+def field_shape(depth, ordinary_only=False):
     if depth <= 0:
-        return scalar_spec(ordinary_only)
-    return st.one_of(scalar_spec(ordinary_only), scalar_spec(ordinary_only), container_spec(depth, ordinary_only))
+        return scalar_shape(ordinary_only)
+    return st.one_of(scalar_shape(ordinary_only), scalar_shape(ordinary_only), container_shape(depth, ordinary_only))
 
 
 @st.composite
@@ -406,12 +406,12 @@ def field_options(draw, shape, name, ordinary_only):
     return opts
 
 
-class SchemaSpec:
-    def __init__(self, cls, field_specs, options):
+class SchemaShape:
+    def __init__(self, cls, field_shapes, options):
         self.cls = cls
-        self.field_specs = field_specs
+        self.field_shapes = field_shapes
         self.options = options
-        self.ordinary = all(s.ordinary for s in field_specs.values())
+        self.ordinary = all(s.ordinary for s in field_shapes.values())
 
     def __repr__(self):
         return f"<schema {describe_schema(self.cls)}>"
@@ -420,7 +420,7 @@ class SchemaSpec:
         """Strategy for dump objects of this schema."""
         parts = {}
         for name, field in self.cls._declared_fields.items():
-            shape = self.field_specs[name]
+            shape = self.field_shapes[name]
             value = (shape.valid_obj if valid else shape.obj) if extra is None or name not in extra else extra[name]
             parts[name] = value if valid else st.none() | value
         holder = st.just("dict") if valid else st.sampled_from(sorted(HOLDERS))
@@ -464,7 +464,7 @@ class SchemaSpec:
                 if roll == 0:
                     doc.pop(key, None)
                 else:
-                    shape = self.field_specs[name]
+                    shape = self.field_shapes[name]
                     doc[key] = None if roll == 1 else draw(shape.data if roll < 4 else shape.edges)
             return doc
 
@@ -475,7 +475,7 @@ class SchemaSpec:
         def build(draw):
             doc = {}
             for name, field in self.cls._declared_fields.items():
-                shape = self.field_specs[name]
+                shape = self.field_shapes[name]
                 if field.dump_only:
                     continue
                 key = field.data_key or name
@@ -525,21 +525,21 @@ _counter = [0]
 @st.composite
 def schema_case(draw, depth=2, ordinary_only=False):
     count = draw(st.integers(0 if not ordinary_only else 1, 4))
-    namespace, specs = {}, {}
+    namespace, shapes = {}, {}
     for index in range(count):
         name = f"f{index}"
-        shape = draw(field_spec(depth, ordinary_only))
+        shape = draw(field_shape(depth, ordinary_only))
         opts = draw(field_options(shape, name, ordinary_only))
         try:
             namespace[name] = shape.make(**opts)
         except ValueError:  # an option mix the field refuses (timestamp dates and so on)
             namespace[name] = shape.make()
-        specs[name] = shape
+        shapes[name] = shape
     unknown = RAISE if ordinary_only else draw(st.sampled_from([RAISE, EXCLUDE, INCLUDE]))
     namespace["Meta"] = type("Meta", (), {"unknown": unknown})
     _counter[0] += 1
     cls = SchemaMeta(f"Gen{_counter[0]}", (Schema,), namespace)
-    return SchemaSpec(cls, specs, {"unknown": unknown})
+    return SchemaShape(cls, shapes, {"unknown": unknown})
 
 
 def partial_args(shape):
