@@ -323,10 +323,9 @@ inline int write_pair(Buffer& b, PyObject* key, PyObject* value, bool first) noe
 
 enum class ItemsOf { Storage, CType, Python };
 
-// Where a dict subclass's items() comes from, read from the class dicts along the MRO
-// so that no descriptor or metaclass hook of the host runs to find out.
-ItemsOf items_source(PyTypeObject* t, int* err) noexcept {
-    *err = 0;
+// Where the items() of a dict subclass's type comes from, read from the class dicts
+// along the MRO so that no descriptor or metaclass hook of the host runs to find out.
+ItemsOf type_items_source(PyTypeObject* t, int* err) noexcept {
     if (Py_TYPE(reinterpret_cast<PyObject*>(t)) != &PyType_Type) return ItemsOf::Python;
     Ref mro = Ref::steal(PyObject_GetAttrString(reinterpret_cast<PyObject*>(t), "__mro__"));
     if (!mro || !PyTuple_Check(mro.get())) {
@@ -355,6 +354,26 @@ ItemsOf items_source(PyTypeObject* t, int* err) noexcept {
     return ItemsOf::Python;
 }
 
+// The type's answer, unless the instance's own __dict__ has an `items`, which the
+// method lookup of the encoder would find first.
+ItemsOf items_source(PyObject* d, int* err) noexcept {
+    *err = 0;
+    ItemsOf source = type_items_source(Py_TYPE(d), err);
+    if (source == ItemsOf::Python) return source;
+    Ref attrs = Ref::steal(PyObject_GenericGetDict(d, nullptr));
+    if (!attrs) {
+        if (PyErr_ExceptionMatches(PyExc_AttributeError)) {
+            PyErr_Clear();  // instances without a __dict__
+            return source;
+        }
+        *err = -1;
+        return ItemsOf::Python;
+    }
+    if (!PyDict_Check(attrs.get())) return ItemsOf::Python;
+    if (PyDict_GetItemString(attrs.get(), "items")) return ItemsOf::Python;
+    return source;
+}
+
 // A subclass of dict: the encoder writes what its items() gives (PyMapping_Items),
 // after the fast path for empty storage. The items() of dict itself is its storage in
 // order; a C type's (OrderedDict) runs no Python. One defined in Python would run in
@@ -363,7 +382,7 @@ ItemsOf items_source(PyTypeObject* t, int* err) noexcept {
 [[gnu::cold]] int write_dict_items(Buffer& b, PyObject* d) noexcept {
     if (PyDict_Size(d) == 0) return b.append("{}") ? 0 : -1;
     int err;
-    ItemsOf source = items_source(Py_TYPE(d), &err);
+    ItemsOf source = items_source(d, &err);
     if (err < 0) return -1;
     if (source == ItemsOf::Storage) return write_dict(b, d);
     if (source == ItemsOf::Python) return raise_fallback_int();

@@ -135,6 +135,11 @@ def test_subclasses_iterate_as_the_encoder_does(value):
     same_as_dumps(value)
 
 
+def _own_items(d):
+    d.items = lambda: [("x", 1)]  # the instance's, found before the type's by json.dumps
+    return d
+
+
 def _raising_iter(self):
     raise KeyError("boom")
 
@@ -161,6 +166,8 @@ def _self_dict():
         # runs it after the whole dump: only the host can give that order.
         lambda: type("Reversed", (list,), {"__iter__": lambda self: reversed(list(list.__iter__(self)))})([1, 2]),
         lambda: type("Items", (dict,), {"items": lambda self: [("x", 1), ("y", 2)]})(a=1),
+        lambda: _own_items(type("Plain", (dict,), {})(a=1)),
+        lambda: _own_items(collections.OrderedDict(a=1)),
         # Found without running the property, which would raise.
         lambda: type("Prop", (dict,), {"items": property(_raising_iter)})(a=1),
         lambda: type("Broken", (list,), {"__iter__": _raising_iter})([1]),
