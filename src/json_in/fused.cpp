@@ -185,6 +185,14 @@ int absent_field(const Ctx& ctx, const LoadFieldSpec& f, const Partial& partial,
     return store(result, f, f.default_value);
 }
 
+// json.loads gives one object per value, and a key read twice (by two fields, or by a
+// field and the unknown-key pass) hands that same object to both, so host code that
+// mutates it in one place changes it in the other. The tree makes a fresh object per
+// read, which only matches while the value cannot be mutated.
+inline bool is_container(const JsonValue& v) noexcept {
+    return v.kind == JsonKind::Object || v.kind == JsonKind::Array;
+}
+
 // The unknown-key pass under Reject and Keep. A key that matched a field is tested
 // through that field's input_key, an exact str of the same text, so no str is made.
 int extra_keys(const LoadSerializer& plan, KeyIndex& index, const JsonValue& obj, IntBuf& pair_slot,
@@ -212,6 +220,7 @@ int extra_keys(const LoadSerializer& plan, KeyIndex& index, const JsonValue& obj
         }
         if (known) continue;
         if (plan.extra_keys == load::ExtraKeys::Reject) return raise_fallback_int();
+        if (s >= 0 && is_container(pair.value)) return raise_fallback_int();
         Ref value = Ref::steal(json_to_py(pair.value));
         if (!value || PyDict_SetItem(result, key, value.get()) < 0) return -1;
     }
@@ -306,6 +315,8 @@ PyObject* run_one_json(Walk& walk, const LoadSerializer& plan, const JsonValue& 
             }
         } else if (const JsonValue& node = obj.pairs[j].value; node.kind == JsonKind::Null) {
             rc = f.nullable ? store(result.get(), f, Py_None) : raise_fallback_int();
+        } else if (index->slot(s).shared && is_container(node)) {
+            rc = raise_fallback_int();
         } else {
             rc = load_field(walk, f, node, partial, result.get());
         }

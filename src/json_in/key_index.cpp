@@ -63,12 +63,13 @@ int KeyIndex::build(const load::LoadSerializer& plan) noexcept {
             if (s < 0) break;
             if (equal(slots_[static_cast<size_t>(s)], key, usize)) {
                 field_slot_[i] = s;
+                slots_[static_cast<size_t>(s)].shared = true;
                 break;
             }
         }
         if (table_[t] >= 0) continue;
         const auto s = static_cast<int32_t>(slots_.size());
-        slots_.push({key, usize, input_key, -1});  // room reserved above
+        slots_.push({key, usize, input_key, -1, false});  // room reserved above
         table_[t] = s;
         field_slot_[i] = s;
     }

@@ -18,6 +18,7 @@ public:
         uint32_t size;
         PyObject* str;  // the first field's input_key, an exact str with that text
         int8_t known;   // see slot_known
+        bool shared;    // more than one field reads this key
     };
 
     KeyIndex() noexcept = default;
