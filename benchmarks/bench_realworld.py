@@ -23,6 +23,7 @@ pure path). Exit status 1 when a gate is missed.
 """
 
 import argparse
+import gc
 import json
 import os
 import sys
@@ -65,6 +66,21 @@ class Outcome:
         return any(ratio < bound for _, ratio, bound in self.gates)
 
 
+def interleaved(groups):
+    """Best times of each (contenders, rounds) group. The heap built so far is frozen
+    meanwhile: it takes no part in the calls, and the collection before each call
+    would otherwise walk the documents' data every time."""
+    gc.collect()
+    gc.freeze()
+    try:
+        best = {}
+        for contenders, rounds in groups:
+            best.update(timing.best_times(contenders, rounds))
+        return best
+    finally:
+        gc.unfreeze()
+
+
 def accelerated(what, fn):
     try:
         return fn()
@@ -84,15 +100,17 @@ def dump_side(doc, folder, repeat, outcome):
     if text != json.dumps(_pure.dump(doc.record, objs, many)):
         sys.exit(f"{doc.name}: run_json differs from the pure path")
 
-    best = timing.best_times([
-        (OURS, lambda: plan.run_json(objs, many)),
-        ("orjson.dumps(run)", lambda: orjson.dumps(plan.run(objs, many))),
-        ("orjson.dumps alone", lambda: orjson.dumps(dumped)),
-    ], 3 * repeat)
-    best.update(timing.best_times([
-        ("json.dumps(run)", lambda: json.dumps(plan.run(objs, many))),
-        ("pure + json.dumps", lambda: json.dumps(_pure.dump(doc.record, objs, many))),
-    ], repeat))
+    best = interleaved([
+        ([
+            (OURS, lambda: plan.run_json(objs, many)),
+            ("orjson.dumps(run)", lambda: orjson.dumps(plan.run(objs, many))),
+            ("orjson.dumps alone", lambda: orjson.dumps(dumped)),
+        ], 3 * repeat),
+        ([
+            ("json.dumps(run)", lambda: json.dumps(plan.run(objs, many))),
+            ("pure + json.dumps", lambda: json.dumps(_pure.dump(doc.record, objs, many))),
+        ], repeat),
+    ])
     print(f"\ndump {doc.name}: {len(text.encode()) / 1e6:.2f} MB of JSON, best of {3 * repeat} "
           f"(slow references {repeat})")
     for name, t in best.items():
@@ -139,8 +157,7 @@ def load_side(doc, folder, repeat, outcome):
         ]
     # The gated contenders take more rounds, so that the shared machine's noise leaves
     # them; the slow references take fewer, in rounds of their own.
-    best = timing.best_times(contenders, 3 * repeat)
-    best.update(timing.best_times(references, repeat))
+    best = interleaved([(contenders, 3 * repeat), (references, repeat)])
 
     def time_of(column, name):
         return best.get((column, name), best.get((column.split("/")[0], name)))
