@@ -16,8 +16,8 @@ two unknown-key policies (ignore, keep); the slow references are timed under the
 policy only.
 
 Every contender is first checked to give the same result, with nothing falling back.
-Ratios are a contender's time over run_json's, taken side by side in interleaved rounds
-with the collector off during each call: 3R rounds for run_json and the contenders it is
+Ratios are a contender's time (CPU time unless --clock wall) over run_json's, taken side
+by side in interleaved rounds with the collector off during each call: 3R rounds for run_json and the contenders it is
 gated or aimed against, R rounds of their own for the slow references (json.dumps, the
 pure path). Exit status 1 when a gate is missed.
 """
@@ -27,6 +27,7 @@ import gc
 import json
 import os
 import sys
+import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
@@ -66,7 +67,10 @@ class Outcome:
         return any(ratio < bound for _, ratio, bound in self.gates)
 
 
-def interleaved(groups):
+CLOCKS = {"cpu": time.process_time, "wall": time.perf_counter}
+
+
+def interleaved(groups, clock):
     """Best times of each (contenders, rounds) group. The heap built so far is frozen
     meanwhile: it takes no part in the calls, and the collection before each call
     would otherwise walk the documents' data every time."""
@@ -75,7 +79,7 @@ def interleaved(groups):
     try:
         best = {}
         for contenders, rounds in groups:
-            best.update(timing.best_times(contenders, rounds))
+            best.update(timing.best_times(contenders, rounds, clock=clock))
         return best
     finally:
         gc.unfreeze()
@@ -88,7 +92,7 @@ def accelerated(what, fn):
         sys.exit(f"{what} fell back")
 
 
-def dump_side(doc, folder, repeat, outcome):
+def dump_side(doc, folder, repeat, clock, outcome):
     data, objs = rs.load_records(doc, folder)
     plan, many = doc.record.plans(EXCLUDE)[0], doc.many
     text = accelerated(f"{doc.name}: run_json", lambda: plan.run_json(objs, many))
@@ -110,7 +114,7 @@ def dump_side(doc, folder, repeat, outcome):
             ("json.dumps(run)", lambda: json.dumps(plan.run(objs, many))),
             ("pure + json.dumps", lambda: json.dumps(_pure.dump(doc.record, objs, many))),
         ], repeat),
-    ])
+    ], clock)
     print(f"\ndump {doc.name}: {len(text.encode()) / 1e6:.2f} MB of JSON, best of {3 * repeat} "
           f"(slow references {repeat})")
     for name, t in best.items():
@@ -120,7 +124,7 @@ def dump_side(doc, folder, repeat, outcome):
     outcome.aim(f"dump {doc.name}: run_json / orjson.dumps alone", best["orjson.dumps alone"] / best[OURS], DUMP_AIM)
 
 
-def load_side(doc, folder, repeat, outcome):
+def load_side(doc, folder, repeat, clock, outcome):
     data, _ = rs.load_records(doc, folder)
     raw = doc.raw(folder)
     inputs = {  # name: (text, schema, many, what it must load to)
@@ -157,7 +161,7 @@ def load_side(doc, folder, repeat, outcome):
         ]
     # The gated contenders take more rounds, so that the shared machine's noise leaves
     # them; the slow references take fewer, in rounds of their own.
-    best = interleaved([(contenders, 3 * repeat), (references, repeat)])
+    best = interleaved([(contenders, 3 * repeat), (references, repeat)], clock)
 
     def time_of(column, name):
         return best.get((column, name), best.get((column.split("/")[0], name)))
@@ -193,6 +197,8 @@ def main():
     side.add_argument("--load", action="store_true", help="the load side only")
     ap.add_argument("--doc", action="append", choices=sorted(rs.DOCUMENTS), help="one document (repeatable)")
     ap.add_argument("--repeat", type=int, default=5)
+    ap.add_argument("--clock", choices=CLOCKS, default="cpu",
+                    help="cpu: this process's CPU time (steady on a crowded machine); wall: elapsed time")
     args = ap.parse_args()
 
     folder = rs.realworld_dir()
@@ -200,14 +206,16 @@ def main():
         print("skipped: the real-world documents are absent (set CORVANE_REALWORLD or put them in "
               "../shared/realworld)")
         return 0
-    print(f"CPython {sys.version.split()[0]}, orjson {orjson.__version__}, msgspec {msgspec.__version__}")
+    print(f"CPython {sys.version.split()[0]}, orjson {orjson.__version__}, msgspec {msgspec.__version__}, "
+          f"{args.clock} time")
+    clock = CLOCKS[args.clock]
     outcome = Outcome()
     for name in args.doc or rs.DOCUMENTS:
         doc = rs.DOCUMENTS[name]
         if not args.load:
-            dump_side(doc, folder, args.repeat, outcome)
+            dump_side(doc, folder, args.repeat, clock, outcome)
         if not args.dump:
-            load_side(doc, folder, args.repeat, outcome)
+            load_side(doc, folder, args.repeat, clock, outcome)
     return 1 if outcome.report() else 0
 
 
