@@ -358,7 +358,7 @@ def as_objects(field_or_schema, value):
 def load_records(doc, folder):
     """(records as data, records as objects) of one document, as its schema loads them
     from the file (canada writes a few coordinates as integers, which load as floats)."""
-    loaded = doc.document.plans()[1].run(json.loads(doc.raw(folder)), False, None)
+    loaded = doc.document().load(json.loads(doc.raw(folder)))
     data = doc.records(loaded)
     objs = [as_objects(doc.record, r) for r in data] if doc.many else as_objects(doc.record, data)
     return data, objs
