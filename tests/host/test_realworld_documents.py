@@ -22,7 +22,7 @@ def exact(value):
 
 
 @pytest.mark.slow
-@pytest.mark.skipif(FOLDER is None, reason="real-world documents absent: set CORVANE_REALWORLD or add ../shared/realworld")
+@pytest.mark.skipif(FOLDER is None, reason="no real-world documents: set CORVANE_REALWORLD")
 @pytest.mark.parametrize("name", sorted(rs.DOCUMENTS))
 def test_document_round_trips(name):
     doc = rs.DOCUMENTS[name]
