@@ -149,7 +149,7 @@ def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--records", type=int, default=data.N)
     ap.add_argument("--repeat", type=int, default=7)
-    ap.add_argument("--no-gc", action="store_true", help="keep the garbage collector off while timing")
+    ap.add_argument("--gc", action="store_true", help="keep the garbage collector on while timing")
     args = ap.parse_args()
 
     batch = make_batch(args.records)
@@ -172,9 +172,9 @@ def main():
             sys.exit("msgspec.convert loads something else")
         contenders.append(("msgspec.convert to Structs", lambda: convert(batch)))
 
-    times = timing.best_times(contenders, args.repeat, collector=not args.no_gc)
+    times = timing.best_times(contenders, args.repeat, collector=args.gc)
     n = args.records
-    print(f"load of {n} records, best of {args.repeat}, collector {'off' if args.no_gc else 'on'}")
+    print(f"load of {n} records, best of {args.repeat}, collector {'on' if args.gc else 'off'}")
     for name, t in times.items():
         print(f"  {name:<38} {t * 1e3:9.2f} ms  {n / t:12,.0f} records/s")
     mine = times["LoadDeserializer.run"]
