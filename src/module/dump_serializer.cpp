@@ -51,6 +51,7 @@ PyMethodDef dump_methods[] = {
      "cases it handles; it raises ``AccelFallback`` for anything it cannot\n"
      "reproduce exactly (e.g. an unencodable value or a non-``str`` dict key),\n"
      "and the caller falls back to ``dump`` + ``json.dumps``."},
+    Self::reduce_method,
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -62,6 +62,7 @@ PyMethodDef load_methods[] = {
      "``out_key`` strings), so this allocates **no** per-record key strings.\n"
      "Raises ``AccelFallback`` for any shape the tree walker doesn't model, so\n"
      "the caller re-runs the unchanged ``json.loads`` + ``_do_load`` path."},
+    Self::reduce_method,
     {nullptr, nullptr, 0, nullptr},
 };
 
