@@ -46,6 +46,7 @@ PyObject* load_run_json(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
 }
 
 PyMethodDef load_methods[] = {
+    Self::reduce_method,
     {"run", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(load_run)), METH_FASTCALL | METH_KEYWORDS,
      "run($self, data, many, partial)\n--\n\nDeserialize ``data``; raises ``AccelFallback`` to defer to Python.\n\n"
      "``partial`` mirrors ``load(partial=...)``: ``True`` makes every field\n"
@@ -62,7 +63,6 @@ PyMethodDef load_methods[] = {
      "``out_key`` strings), so this allocates **no** per-record key strings.\n"
      "Raises ``AccelFallback`` for any shape the tree walker doesn't model, so\n"
      "the caller re-runs the unchanged ``json.loads`` + ``_do_load`` path."},
-    Self::reduce_method,
     {nullptr, nullptr, 0, nullptr},
 };
 

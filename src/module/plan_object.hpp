@@ -33,6 +33,15 @@ struct PlanObject {
         return plan;
     }
 
+    // Pickles and copies as the constructor call: the payload as given and the sentinel,
+    // which the host pickles by reference so that it stays one object.
+    static PyObject* reduce(PyObject* self, PyObject*) noexcept {
+        Plan* plan = plan_of(self);
+        if (!plan) return nullptr;
+        return Py_BuildValue("O(OO)", reinterpret_cast<PyObject*>(Py_TYPE(self)), plan->payload, plan->ctx.missing);
+    }
+    static constexpr PyMethodDef reduce_method = {"__reduce__", reduce, METH_NOARGS, nullptr};
+
     static PyObject* tp_new(PyTypeObject* type, PyObject* args, PyObject* kwds) noexcept {
         static const char* kwlist[] = {"payload", "missing", nullptr};
         PyObject* payload = nullptr;
@@ -52,15 +61,6 @@ struct PlanObject {
         of(self)->plan = plan.release();
         return self;
     }
-
-    // Pickles and copies as the constructor call: the payload as given and the sentinel,
-    // which the host pickles by reference so that it stays one object.
-    static PyObject* reduce(PyObject* self, PyObject*) noexcept {
-        Plan* plan = plan_of(self);
-        if (!plan) return nullptr;
-        return Py_BuildValue("O(OO)", reinterpret_cast<PyObject*>(Py_TYPE(self)), plan->payload, plan->ctx.missing);
-    }
-    static constexpr PyMethodDef reduce_method = {"__reduce__", reduce, METH_NOARGS, nullptr};
 
     static int tp_traverse(PyObject* self, visitproc visit, void* arg) noexcept {
         Py_VISIT(Py_TYPE(self));
