@@ -161,5 +161,26 @@ class Schema(metaclass=SchemaMeta):
                 self.stats.fallbacks["loads"] += 1
         return _pure.load(type(self), json.loads(text), many, partial, self.unknown)
 
+    # A pickled or copied schema carries only its settings: plans are cached per class and
+    # fetched again on first use in whichever process it lands, and the counters start
+    # afresh there, so that the counters of several workers add up to their calls.
+    _NOT_PICKLED = ("dump_plan", "load_plan", "stats")
+
+    def __getstate__(self) -> dict[str, object]:
+        return {k: v for k, v in self.__dict__.items() if k not in self._NOT_PICKLED}
+
+    def __setstate__(self, state: dict[str, object]) -> None:
+        self.__dict__.update(state)
+        self.stats = AccelStats()
+        if not self.accelerate:
+            self.dump_plan = self.load_plan = None
+
+    def __getattr__(self, name: str) -> object:
+        # Only reached when the attribute is absent, so the calls themselves pay nothing.
+        if name in ("dump_plan", "load_plan") and self.__dict__.get("accelerate"):
+            self.dump_plan, self.load_plan = type(self).plans(self.unknown)
+            return self.__dict__[name]
+        raise AttributeError(f"{type(self).__name__!r} object has no attribute {name!r}", name=name, obj=self)
+
 
 __all__ = ["Schema", "SchemaMeta", "AccelStats", "RAISE", "EXCLUDE", "INCLUDE"]

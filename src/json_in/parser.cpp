@@ -3,7 +3,6 @@
 // it cannot vouch for (long integers, deep nesting, lone surrogates, byte-order marks)
 // is refused so that the caller goes back to the host library.
 #include <bit>
-#include <charconv>
 #include <cstdlib>
 #include <limits>
 
@@ -457,18 +456,12 @@ bool Parser::number(JsonValue& out) noexcept {
             ++p_;
         }
     }
-    const bool nonzero_int = mantissa != 0;
     bool is_float = false;
     bool exact = true;             // every digit is in `mantissa`
     int64_t fraction_used = 0;     // fraction digits in `mantissa`
-    int64_t fraction_zeros = 0;    // zeros before the first significant fraction digit
     if (p_ < end_ && *p_ == '.') {
         ++p_;
         if (p_ >= end_ || !is_digit(*p_)) return false;
-        const uint8_t* frac = p_;
-        while (p_ < end_ && *p_ == '0') ++p_;
-        fraction_zeros = p_ - frac;
-        p_ = frac;
         while (p_ < end_ && is_digit(*p_)) {
             if (mantissa < 100'000'000'000'000'000ull) {
                 mantissa = mantissa * 10 + (*p_ - '0');
@@ -510,20 +503,22 @@ bool Parser::number(JsonValue& out) noexcept {
         out.number = negative ? -d : d;
         return true;
     }
-    // from_chars rounds correctly too, for every other literal.
-    const char* first = reinterpret_cast<const char*>(start);
-    const char* last = reinterpret_cast<const char*>(p_);
-    double d = 0.0;
-    const auto res = std::from_chars(first, last, d, std::chars_format::general);
-    if (res.ptr != last) return false;
-    if (res.ec == std::errc::result_out_of_range) {
-        // Only a nonzero value beyond the double range gets here: float() gives an
-        // infinity for a large one and a zero for a tiny one, keeping the sign.
-        const int64_t magnitude = nonzero_int ? int_digits + exponent : exponent - fraction_zeros;
-        d = magnitude > 0 ? std::numeric_limits<double>::infinity() : 0.0;
-        if (negative) d = -d;
-    } else if (res.ec != std::errc()) {
-        return false;
+    // Every other literal goes through the interpreter's own correctly rounded
+    // conversion, which float() uses: the standard library's is missing from libc++
+    // and needs a newer libstdc++ than the wheels may. It wants a terminating NUL,
+    // which the input may lack, and gives a signed infinity beyond the double range.
+    const size_t n = static_cast<size_t>(p_ - start);
+    char small[64];
+    char* text = n < sizeof small ? small : static_cast<char*>(PyMem_Malloc(n + 1));
+    if (!text) return no_memory();
+    std::memcpy(text, start, n);
+    text[n] = '\0';
+    const double d = PyOS_string_to_double(text, nullptr, nullptr);
+    if (text != small) PyMem_Free(text);
+    if (d == -1.0 && PyErr_Occurred()) {
+        // The literal is valid, so only memory can run out; the caller raises that.
+        PyErr_Clear();
+        return no_memory();
     }
     out.number = d;
     return true;

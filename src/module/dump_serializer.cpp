@@ -41,6 +41,7 @@ PyObject* dump_run_json(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
 }
 
 PyMethodDef dump_methods[] = {
+    Self::reduce_method,
     {"run", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(dump_run)), METH_FASTCALL | METH_KEYWORDS,
      "run($self, obj, many)\n--\n\nSerialize ``obj`` (or each element if ``many``) into a dict (or list)."},
     {"run_json", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(dump_run_json)),

@@ -46,6 +46,7 @@ PyObject* load_run_json(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
 }
 
 PyMethodDef load_methods[] = {
+    Self::reduce_method,
     {"run", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(load_run)), METH_FASTCALL | METH_KEYWORDS,
      "run($self, data, many, partial)\n--\n\nDeserialize ``data``; raises ``AccelFallback`` to defer to Python.\n\n"
      "``partial`` mirrors ``load(partial=...)``: ``True`` makes every field\n"

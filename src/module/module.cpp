@@ -93,7 +93,7 @@ PyObject* create_module() noexcept {
 }  // namespace
 }  // namespace corvane
 
-extern "C" PyMODINIT_FUNC PyInit__core(void) {
+PyMODINIT_FUNC PyInit__core(void) {
     using namespace corvane;
     PyInterpreterState* interp = PyInterpreterState_Get();
     if (PyInterpreterState_GetID(interp) != 0 || (g_module && interp != g_interp)) {

@@ -18,6 +18,7 @@ struct PlanObject {
     struct Plan {
         Arena arena;
         Ctx ctx;
+        PyObject* payload = nullptr;  // kept so that the plan pickles as its constructor call
         std::unique_ptr<Root> root;
     };
 
@@ -32,6 +33,15 @@ struct PlanObject {
         return plan;
     }
 
+    // Pickles and copies as the constructor call: the payload as given and the sentinel,
+    // which the host pickles by reference so that it stays one object.
+    static PyObject* reduce(PyObject* self, PyObject*) noexcept {
+        Plan* plan = plan_of(self);
+        if (!plan) return nullptr;
+        return Py_BuildValue("O(OO)", reinterpret_cast<PyObject*>(Py_TYPE(self)), plan->payload, plan->ctx.missing);
+    }
+    static constexpr PyMethodDef reduce_method = {"__reduce__", reduce, METH_NOARGS, nullptr};
+
     static PyObject* tp_new(PyTypeObject* type, PyObject* args, PyObject* kwds) noexcept {
         static const char* kwlist[] = {"payload", "missing", nullptr};
         PyObject* payload = nullptr;
@@ -42,6 +52,7 @@ struct PlanObject {
         std::unique_ptr<Plan> plan(new (std::nothrow) Plan());
         if (!plan) return PyErr_NoMemory();
         if (plan->ctx.init(missing, plan->arena) < 0) return nullptr;
+        if (!(plan->payload = plan->arena.keep(payload))) return nullptr;
         plan->root = Traits::parse(payload, plan->arena);
         if (!plan->root) return nullptr;
         auto alloc = reinterpret_cast<allocfunc>(PyType_GetSlot(type, Py_tp_alloc));
