@@ -72,7 +72,7 @@ class SchemaMeta(type):
     _fields: tuple[Field, ...]
     _dump_fields: tuple[Field, ...]
     _load_fields: tuple[Field, ...]
-    _known_keys: frozenset[str | None]
+    _known_keys: frozenset[str]
     _unknown: Policy
 
     def __new__(mcls, name: str, bases: tuple[type, ...], namespace: dict[str, Any]) -> SchemaMeta:
@@ -87,7 +87,7 @@ class SchemaMeta(type):
         cls._dump_fields = tuple(f for f in cls._fields if not f.load_only)
         cls._load_fields = tuple(f for f in cls._fields if not f.dump_only)
         cls._known_keys = frozenset(f.data_key for f in cls._load_fields)
-        seen: set[str | None] = set()
+        seen: set[str] = set()
         for field in cls._dump_fields:
             # One output key per field: the fused JSON dump writes every field it meets.
             if field.data_key in seen:
