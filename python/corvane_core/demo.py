@@ -617,7 +617,8 @@ def report_json(args: argparse.Namespace, batch: Batch, contenders: list[Contend
 
 def parse_args(argv: Sequence[str] | None) -> argparse.Namespace:
     ap = argparse.ArgumentParser(prog="python -m corvane_core", description=(__doc__ or "").split("\n\n")[0])
-    ap.add_argument("--records", type=_positive, default=5_000, metavar="N", help="orders per batch (default 5000)")
+    ap.add_argument("--records", type=_positive, default=5_000, metavar="N",
+                    help="orders per batch (default 5000)")
     ap.add_argument("--repeat", type=_positive, default=7, metavar="R", help="timed rounds (default 7)")
     ap.add_argument("--seed", type=int, default=7, metavar="S", help="seed of the generated data")
     ap.add_argument("--gc", action="store_true", help="keep the garbage collector on while timing")

@@ -310,10 +310,10 @@ class Float(Field):
         return result
 
 
-TRUTHY: Final[frozenset[object]] = frozenset({True, "true", "True", "TRUE", "t", "T", "yes", "Yes", "YES", "y", "Y",
-                    "on", "On", "ON", "1"})
-FALSY: Final[frozenset[object]] = frozenset({False, "false", "False", "FALSE", "f", "F", "no", "No", "NO", "n", "N",
-                   "off", "Off", "OFF", "0"})
+TRUTHY: Final[frozenset[object]] = frozenset({
+    True, "true", "True", "TRUE", "t", "T", "yes", "Yes", "YES", "y", "Y", "on", "On", "ON", "1"})
+FALSY: Final[frozenset[object]] = frozenset({
+    False, "false", "False", "FALSE", "f", "F", "no", "No", "NO", "n", "N", "off", "Off", "OFF", "0"})
 
 
 class Bool(Field):
