@@ -1,5 +1,7 @@
 """The missing-value sentinel shared by the schema layer and both plan classes."""
 
+from typing import Final
+
 
 class _Missing:
     """Marks an absent attribute, an absent default or a field to leave out.
@@ -9,11 +11,11 @@ class _Missing:
 
     __slots__ = ()
 
-    def __repr__(self):
+    def __repr__(self) -> str:
         return "<missing>"
 
-    def __reduce__(self):
+    def __reduce__(self) -> str:
         return "MISSING"
 
 
-MISSING = _Missing()
+MISSING: Final = _Missing()

@@ -4,6 +4,16 @@ Each schema class compiles once per side (and, on the load side, once per
 unknown-key policy); nested schemas reuse their own compiled field lists.
 """
 
+from __future__ import annotations
+
+from typing import TYPE_CHECKING, Any, Final, Literal, TypeAlias
+
+if TYPE_CHECKING:
+    from corvane_core.schema import Schema
+
+Payload: TypeAlias = "tuple[Any, ...]"
+Policy: TypeAlias = 'Literal["raise", "exclude", "include"]'
+
 
 class DumpTag:
     PASSTHROUGH = 0
@@ -48,38 +58,39 @@ class LoadTag:
     CALL_FIELD_ALT3 = 19
 
 
-RAISE = "raise"
-EXCLUDE = "exclude"
-INCLUDE = "include"
-POLICIES = {RAISE: 0, EXCLUDE: 1, INCLUDE: 2}
+RAISE: Final = "raise"
+EXCLUDE: Final = "exclude"
+INCLUDE: Final = "include"
+POLICIES: Final[dict[str, int]] = {RAISE: 0, EXCLUDE: 1, INCLUDE: 2}
 
 
-def _cache(cls):
+def _cache(cls: type[Schema]) -> dict[str, Any]:
     # Per class, not inherited: a subclass has fields of its own.
-    cache = cls.__dict__.get("_payload_cache")
+    cache: dict[str, Any] | None = cls.__dict__.get("_payload_cache")
     if cache is None:
         cache = {}
         type.__setattr__(cls, "_payload_cache", cache)
     return cache
 
 
-def dump_payload(cls):
+def dump_payload(cls: type[Schema]) -> Payload:
     cache = _cache(cls)
     if "dump" not in cache:
-        entries = []
+        entries: list[tuple[Any, ...]] = []
         for field in cls._dump_fields:
             if field.dump_delegates:
                 entries.append((True, field.data_key, field.attribute, field))
             else:
                 entries.append((False, field.data_key, field.attribute, field.dump_default, field.dump_element()))
         cache["dump"] = (cls, entries)
-    return cache["dump"]
+    compiled: Payload = cache["dump"]
+    return compiled
 
 
-def _load_entries(cls):
+def _load_entries(cls: type[Schema]) -> tuple[frozenset[str], list[tuple[Any, ...]]]:
     cache = _cache(cls)
     if "load" not in cache:
-        entries = []
+        entries: list[tuple[Any, ...]] = []
         for field in cls._load_fields:
             if field.load_delegates:
                 entries.append((True, field.data_key, field.name, field.attribute, field))
@@ -90,30 +101,31 @@ def _load_entries(cls):
                     [v.entry() for v in field.validators],
                 ))
         cache["load"] = (frozenset(f.data_key for f in cls._load_fields), entries)
-    return cache["load"]
+    compiled: tuple[frozenset[str], list[tuple[Any, ...]]] = cache["load"]
+    return compiled
 
 
-def load_payload(cls, many=False, unknown=None):
+def load_payload(cls: type[Schema], many: bool = False, unknown: str | None = None) -> Payload:
     known, entries = _load_entries(cls)
     policy = POLICIES[cls._unknown if unknown is None else unknown]
     return (bool(many), policy, known, entries)
 
 
-def nested_targets(cls):
+def nested_targets(cls: type[Schema]) -> list[type[Schema]]:
     """Schema classes that ``cls`` nests directly, through any field."""
-    out = []
+    out: list[type[Schema]] = []
     for field in cls._fields:
         out.extend(field.nested_targets())
     return out
 
 
-def reaches(start, goal):
+def reaches(start: type[Schema], goal: type[Schema] | None) -> bool:
     """Whether nesting from ``start`` can lead back to ``goal``.
 
     A nested field whose target reaches its own schema would compile into an
     endless payload; such fields delegate to the host instead.
     """
-    seen = set()
+    seen: set[type[Schema]] = set()
     stack = [start]
     while stack:
         cls = stack.pop()

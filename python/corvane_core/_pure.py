@@ -6,9 +6,25 @@ Where the accelerated load gives up, this path reports a ``ValidationError``
 naming every failing location.
 """
 
+from __future__ import annotations
+
+from collections.abc import Callable, Collection
+from typing import TYPE_CHECKING, Any, Literal, TypeAlias, TypeVar
+
 from corvane_core._missing import MISSING
 from corvane_core._payload import INCLUDE, RAISE
-from corvane_core.errors import ValidationError
+from corvane_core.errors import ErrorList, ValidationError
+
+if TYPE_CHECKING:
+    from corvane_core.fields import Field
+    from corvane_core.schema import Schema
+
+_T = TypeVar("_T")
+
+Partial: TypeAlias = "bool | Collection[str] | None"
+"""What a caller passes: ``True``/``False``, ``None`` or field names (dotted for nested)."""
+Selection: TypeAlias = "Literal[True] | Collection[str] | None"
+"""One level's partial selection: none, all, or names."""
 
 # Marks "key not in the input", which must stay distinct from a value that happens
 # to be the MISSING sentinel itself.
@@ -17,7 +33,7 @@ _ABSENT = object()
 _SWALLOWED_BY_ITEM_ACCESS = (KeyError, IndexError, TypeError, AttributeError)
 
 
-def host_call(message, function, *args, **kwargs):
+def host_call(message: str, function: Callable[..., _T], *args: Any, **kwargs: Any) -> _T:
     """Runs host code whose failure counts as invalid input.
 
     The accelerated load turns any exception of such a call into a fallback (all but
@@ -33,7 +49,7 @@ def host_call(message, function, *args, **kwargs):
 
 # -- dump -----------------------------------------------------------------------------
 
-def get_one(obj, key):
+def get_one(obj: Any, key: Any) -> Any:
     """One lookup: mapping items before attributes; MISSING when neither exists."""
     if type(obj) is dict:
         value = dict.get(obj, key, _ABSENT)
@@ -48,7 +64,7 @@ def get_one(obj, key):
     return getattr(obj, key, MISSING)
 
 
-def get_value(obj, attribute, path):
+def get_value(obj: Any, attribute: Any, path: list[str] | None) -> Any:
     if path is None:
         return get_one(obj, attribute)
     # No early stop: a MISSING midway is looked into like any object, as the plan does.
@@ -57,14 +73,14 @@ def get_value(obj, attribute, path):
     return obj
 
 
-def dump(schema, obj, many):
+def dump(schema: type[Schema], obj: Any, many: bool) -> dict[str, Any] | list[dict[str, Any]]:
     if not many or obj is None:
         return dump_one(schema, obj)
     return [dump_one(schema, item) for item in obj]
 
 
-def dump_one(schema, obj):
-    out = {}
+def dump_one(schema: type[Schema], obj: Any) -> dict[str, Any]:
+    out: dict[str, Any] = {}
     for field in schema._dump_fields:
         if field.dump_delegates:
             value = field.serialize(field.attribute, obj, schema)
@@ -83,19 +99,19 @@ def dump_one(schema, obj):
 
 # -- partial selections -----------------------------------------------------------------
 
-def partial_from_arg(partial):
+def partial_from_arg(partial: Partial) -> Selection:
     """``None`` (no field partial), ``True`` (all) or the caller's name collection."""
     if type(partial) is bool:
         return True if partial else None
     return partial
 
 
-def derive(partial, name):
+def derive(partial: Selection, name: str) -> Selection:
     """The selection one level below the field ``name``."""
     if partial is None or partial is True:
         return partial
     prefix = str.encode(name, "utf-8") + b"."
-    out = []
+    out: list[str] = []
     for entry in partial:
         if not isinstance(entry, str):
             raise ValidationError(f"partial entries must be strings, got {type(entry).__name__}")
@@ -108,7 +124,8 @@ def derive(partial, name):
 
 # -- load -------------------------------------------------------------------------------
 
-def load(schema, data, many, partial, unknown=None):
+def load(schema: type[Schema], data: Any, many: bool, partial: Partial,
+         unknown: str | None = None) -> dict[str, Any] | list[dict[str, Any]]:
     """A whole load call: ``partial`` as given by the caller, ``unknown`` the policy
     of the top level (nested schemas keep their own)."""
     partial = partial_from_arg(partial)
@@ -118,16 +135,18 @@ def load(schema, data, many, partial, unknown=None):
     return load_one(schema, data, partial, policy)
 
 
-def load_nested(schema, value, many, partial):
+def load_nested(schema: type[Schema], value: Any, many: bool,
+                partial: Selection) -> dict[str, Any] | list[dict[str, Any]]:
     if many:
         return load_many(schema, value, partial, schema._unknown)
     return load_one(schema, value, partial, schema._unknown)
 
 
-def load_many(schema, data, partial, policy):
+def load_many(schema: type[Schema], data: Any, partial: Selection, policy: str) -> list[dict[str, Any]]:
     if not isinstance(data, (list, tuple)):
         raise ValidationError("expected a list of objects")
-    results, errors = [], []
+    results: list[dict[str, Any]] = []
+    errors: ErrorList = []
     for index, item in enumerate(data):
         try:
             results.append(load_one(schema, item, partial, policy))
@@ -138,10 +157,11 @@ def load_many(schema, data, partial, policy):
     return results
 
 
-def load_one(schema, data, partial, policy):
+def load_one(schema: type[Schema], data: Any, partial: Selection, policy: str) -> dict[str, Any]:
     if not isinstance(data, dict):
         raise ValidationError("expected an object")
-    result, errors = {}, []
+    result: dict[str, Any] = {}
+    errors: ErrorList = []
     for field in schema._load_fields:
         try:
             _load_field(field, data, result, partial)
@@ -161,7 +181,7 @@ def load_one(schema, data, partial, policy):
     return result
 
 
-def _load_field(field, data, result, partial):
+def _load_field(field: Field, data: dict[Any, Any], result: dict[str, Any], partial: Selection) -> None:
     # Plain dict lookup: a dict subclass's own get/__getitem__ is not consulted.
     raw = dict.get(data, field.data_key, _ABSENT)
     if raw is _ABSENT:
@@ -189,7 +209,7 @@ def _load_field(field, data, result, partial):
     set_load_value(result, field, value)
 
 
-def _load_delegated(field, data, value, partial):
+def _load_delegated(field: Field, data: dict[Any, Any], value: Any, partial: Selection) -> Any:
     """The call a plan makes for a field it leaves to the host."""
     if partial is None:
         return host_call("invalid value", field.deserialize, value, field.name, data)
@@ -197,7 +217,7 @@ def _load_delegated(field, data, value, partial):
     return host_call("invalid value", field.deserialize, value, field.name, data, partial=selection)
 
 
-def set_load_value(result, field, value):
+def set_load_value(result: dict[str, Any], field: Field, value: Any) -> None:
     """Stores under the field's attribute; a dotted one builds nested dicts."""
     if field.path is None:
         result[field.attribute] = value

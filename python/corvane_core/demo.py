@@ -26,17 +26,25 @@ import random
 import statistics
 import sys
 import time
-from typing import Annotated, Optional
+from collections.abc import Callable, Sequence
+from typing import Annotated, Any, Optional, TypeAlias
 
 from corvane_core import fields as f
 from corvane_core import validate as v
-from corvane_core.schema import Schema
+from corvane_core.schema import AccelStats, Schema
 
 # ---------------------------------------------------------------------------------------
 # The schema and its objects
 
 STATUSES = ("pending", "paid", "shipped", "delivered", "cancelled")
-OrderStatus = enum.Enum("OrderStatus", [(s.upper(), s) for s in STATUSES], module=__name__)
+
+
+class OrderStatus(enum.Enum):
+    PENDING = "pending"
+    PAID = "paid"
+    SHIPPED = "shipped"
+    DELIVERED = "delivered"
+    CANCELLED = "cancelled"
 
 
 class AddressSchema(Schema):
@@ -110,11 +118,11 @@ class Order:
     shipped_at: Optional[datetime.datetime]
     customer: Customer
     shipping: Address
-    items: list
+    items: list[LineItem]
     total: float
     paid: bool
     note: Optional[str]
-    tags: list
+    tags: list[str]
 
 
 # ---------------------------------------------------------------------------------------
@@ -130,7 +138,7 @@ _TAGS = ("gift", "express", "b2b", "repeat", "promo")
 _EPOCH = datetime.datetime(2024, 1, 1, 8, 0, 0)
 
 
-def make_orders(n, seed=7):
+def make_orders(n: int, seed: int = 7) -> list[Order]:
     """``n`` orders as dataclass objects; the same ``seed`` gives the same batch."""
     rng = random.Random(seed)
     customers = []
@@ -163,7 +171,7 @@ def make_orders(n, seed=7):
     return orders
 
 
-def load_input(dumped):
+def load_input(dumped: list[dict[str, Any]]) -> list[dict[str, Any]]:
     """What a load meets in practice: the dumped records, with the optional keys that
     hold nothing left out, so that defaults do their part."""
     records = []
@@ -181,6 +189,12 @@ def load_input(dumped):
 # ---------------------------------------------------------------------------------------
 # Contenders
 
+Job: TypeAlias = "Callable[[], object]"
+"""A zero-argument callable doing one job on the whole batch."""
+Times: TypeAlias = "dict[str, dict[str, list[float]]]"
+JobTable: TypeAlias = "dict[str, dict[str, dict[str, float]]]"
+Ratios: TypeAlias = "dict[str, dict[str, float]]"
+
 JOBS = (
     ("dump", "objects -> dicts"),
     ("dumps", "objects -> JSON text"),
@@ -193,18 +207,18 @@ JOBS = (
 class Contender:
     name: str
     version: Optional[str]
-    jobs: dict       # job -> zero-argument callable doing the whole batch
+    jobs: dict[str, Job]
     describe: str
 
 
 @dataclasses.dataclass
 class Batch:
-    objects: list
-    dicts: list
+    objects: list[Order]
+    dicts: list[dict[str, Any]]
     text: str
 
 
-def schema_contenders(batch):
+def schema_contenders(batch: Batch) -> tuple[OrderSchema, OrderSchema, Contender, Contender]:
     fast = OrderSchema(many=True)
     pure = OrderSchema(many=True, accelerate=False)
     accelerated = Contender("corvane_core", None, {
@@ -223,7 +237,7 @@ def schema_contenders(batch):
     return fast, pure, accelerated, python
 
 
-def orjson_contender(batch, pure):
+def orjson_contender(batch: Batch, pure: OrderSchema) -> Contender:
     import orjson
 
     return Contender("pure+orjson", orjson.__version__, {
@@ -232,32 +246,27 @@ def orjson_contender(batch, pure):
     }, "the pure-Python path with orjson for the text step (JSON jobs only)")
 
 
-def msgspec_contender(batch):
+def msgspec_contender(batch: Batch) -> Contender:
     import msgspec
-
-    Country = Annotated[str, msgspec.Meta(min_length=2, max_length=2)]
-    Email = Annotated[str, msgspec.Meta(min_length=3, max_length=254)]
-    Quantity = Annotated[int, msgspec.Meta(ge=1, le=1000)]
-    Price = Annotated[float, msgspec.Meta(ge=0)]
 
     class MAddress(msgspec.Struct, forbid_unknown_fields=True):
         street: str
         city: str
         postcode: str
-        country: Country
+        country: Annotated[str, msgspec.Meta(min_length=2, max_length=2)]
 
     class MCustomer(msgspec.Struct, forbid_unknown_fields=True):
         id: int
         name: str
-        email: Email
+        email: Annotated[str, msgspec.Meta(min_length=3, max_length=254)]
         vip: bool
         since: datetime.date
 
     class MLineItem(msgspec.Struct, forbid_unknown_fields=True):
         sku: str
         name: str
-        quantity: Quantity
-        unit_price: Price
+        quantity: Annotated[int, msgspec.Meta(ge=1, le=1000)]
+        unit_price: Annotated[float, msgspec.Meta(ge=0)]
 
     class MOrder(msgspec.Struct, forbid_unknown_fields=True):
         id: int
@@ -273,7 +282,7 @@ def msgspec_contender(batch):
         note: Optional[str] = None
         tags: list[str] = []
 
-    def convert(order):
+    def convert(order: Order) -> MOrder:
         c, a = order.customer, order.shipping
         return MOrder(
             id=order.id, reference=order.reference, status=order.status, placed_at=order.placed_at,
@@ -296,7 +305,7 @@ def msgspec_contender(batch):
        "json.Decoder.decode")
 
 
-def pydantic_contender(batch):
+def pydantic_contender(batch: Batch) -> Contender:
     import pydantic
     from pydantic import BaseModel, ConfigDict, Field, TypeAdapter
 
@@ -350,16 +359,20 @@ def pydantic_contender(batch):
        "dump_python(mode='json'), dump_json, validate_python, validate_json")
 
 
-PEERS = (
+PeerBuilder: TypeAlias = "Callable[[Batch, OrderSchema], Contender]"
+
+PEERS: tuple[tuple[str, PeerBuilder], ...] = (
     ("orjson", lambda batch, pure: orjson_contender(batch, pure)),
     ("msgspec", lambda batch, pure: msgspec_contender(batch)),
     ("pydantic", lambda batch, pure: pydantic_contender(batch)),
 )
 
 
-def peer_contenders(batch, pure, peers=PEERS):
+def peer_contenders(batch: Batch, pure: OrderSchema,
+                    peers: Sequence[tuple[str, PeerBuilder]] = PEERS) -> tuple[list[Contender], list[str]]:
     """The installed peers; a missing one is left out of the table, not an error."""
-    found, absent = [], []
+    found: list[Contender] = []
+    absent: list[str] = []
     for name, build in peers:
         try:
             found.append(build(batch, pure))
@@ -371,7 +384,7 @@ def peer_contenders(batch, pure, peers=PEERS):
 # ---------------------------------------------------------------------------------------
 # Checks
 
-def plain(value):
+def plain(value: Any) -> Any:
     """Any contender's result as plain data, to compare what they produced."""
     if isinstance(value, dict):
         return {k: plain(x) for k, x in value.items()}
@@ -389,16 +402,16 @@ def plain(value):
     return value
 
 
-def check_paths(fast, pure, batch):
+def check_paths(fast: OrderSchema, pure: OrderSchema, batch: Batch) -> tuple[list[str], dict[str, Any]]:
     """Both paths on the batch; returns the jobs where they disagree, and the
     accelerated results for comparing the peers against."""
-    ours = {
+    ours: dict[str, Any] = {
         "dump": fast.dump(batch.objects),
         "dumps": fast.dumps(batch.objects),
         "load": fast.load(batch.dicts),
         "loads": fast.loads(batch.text),
     }
-    reference = {
+    reference: dict[str, Any] = {
         "dump": pure.dump(batch.objects),
         "dumps": pure.dumps(batch.objects),
         "load": pure.load(batch.dicts),
@@ -410,28 +423,29 @@ def check_paths(fast, pure, batch):
     return failed, ours
 
 
-def _identical(a, b):
+def _identical(a: Any, b: Any) -> bool:
     if type(a) is not type(b):
         return False
     if isinstance(a, dict):
         return list(a) == list(b) and all(_identical(a[k], b[k]) for k in a)
     if isinstance(a, (list, tuple)):
         return len(a) == len(b) and all(_identical(x, y) for x, y in zip(a, b))
-    return a == b
+    equal: bool = a == b
+    return equal
 
 
-def check_peers(contenders, ours, sample=500):
+def check_peers(contenders: list[Contender], ours: dict[str, Any], sample: int = 500) -> dict[str, list[str]]:
     """Peers whose output is not the same data as ours, per job: their figures would
     not measure the same work. The first ``sample`` records are compared, which is
     enough to catch a different shape without the check outlasting the timing."""
 
-    def head(job, value):
+    def head(job: str, value: Any) -> Any:
         if job == "dumps":
             value = json.loads(value)
         return plain(value[:sample])
 
     expected = {job: head(job, value) for job, value in ours.items()}
-    differing = {}
+    differing: dict[str, list[str]] = {}
     for contender in contenders:
         for job, run in contender.jobs.items():
             if head(job, run()) != expected[job]:
@@ -445,29 +459,29 @@ def check_peers(contenders, ours, sample=500):
 class Progress:
     """One self-overwriting line on stderr, only when someone is watching it."""
 
-    def __init__(self, enabled):
+    def __init__(self, enabled: bool) -> None:
         self.enabled = enabled and sys.stderr.isatty()
         self.width = 0
 
-    def show(self, text):
+    def show(self, text: str) -> None:
         if self.enabled:
             sys.stderr.write("\r" + text.ljust(self.width))
             sys.stderr.flush()
             self.width = len(text)
 
-    def done(self):
+    def done(self) -> None:
         if self.enabled and self.width:
             sys.stderr.write("\r" + " " * self.width + "\r")
             sys.stderr.flush()
 
 
-def measure(contenders, repeat, progress, collector=False):
+def measure(contenders: list[Contender], repeat: int, progress: Progress, collector: bool = False) -> Times:
     """All times of every (contender, job), taken in interleaved rounds. Each call
     starts from a collected heap so that none pays for the garbage of the one before.
     Without ``collector`` the collector stays off during the calls, as timeit keeps it:
     with it on, full collections over the whole batch land on whichever contender
     allocates the most tracked objects, and their cost grows with the batch size."""
-    times = {c.name: {job: [] for job in c.jobs} for c in contenders}
+    times: Times = {c.name: {job: [] for job in c.jobs} for c in contenders}
     # The batches and the peers' objects live through every call: frozen, they are
     # not walked again by each collection between calls.
     gc.collect()
@@ -480,7 +494,8 @@ def measure(contenders, repeat, progress, collector=False):
     return times
 
 
-def _rounds(contenders, repeat, progress, collector, times):
+def _rounds(contenders: list[Contender], repeat: int, progress: Progress, collector: bool,
+            times: Times) -> None:
     for round_no in range(1, repeat + 1):
         for job, title in JOBS:
             for contender in contenders:
@@ -506,10 +521,10 @@ def _rounds(contenders, repeat, progress, collector, times):
 OURS = "corvane_core"
 
 
-def summarise(contenders, times, n):
-    jobs = {}
+def summarise(contenders: list[Contender], times: Times, n: int) -> tuple[JobTable, Ratios]:
+    jobs: JobTable = {}
     for job, _ in JOBS:
-        row = {}
+        row: dict[str, dict[str, float]] = {}
         for c in contenders:
             samples = times[c.name].get(job)
             if samples:
@@ -517,30 +532,30 @@ def summarise(contenders, times, n):
                 row[c.name] = {"best_s": best, "median_s": statistics.median(samples),
                                "records_per_s": n / best}
         jobs[job] = row
-    ratios = {}
+    ratios: Ratios = {}
     for job, row in jobs.items():
         mine = row[OURS]["best_s"]
         ratios[job] = {name: entry["best_s"] / mine for name, entry in row.items() if name != OURS}
     return jobs, ratios
 
 
-def format_table(contenders, jobs, ratios):
+def format_table(contenders: list[Contender], jobs: JobTable, ratios: Ratios) -> list[str]:
     """Two blocks: records per second of every contender, then our speed-up over each."""
     names = [c.name for c in contenders]
     first = max(len(title) for _, title in JOBS) + 2
 
-    def block(corner, headers, cell):
+    def block(corner: str, headers: list[str], cell: Callable[[str, int], str]) -> list[str]:
         widths = [max(len(h) + 2, 11) for h in headers]
         lines = [corner.ljust(first) + "".join(h.rjust(w) for h, w in zip(headers, widths))]
         for job, title in JOBS:
             lines.append(title.ljust(first) + "".join(cell(job, i).rjust(w) for i, w in enumerate(widths)))
         return lines
 
-    def speed(job, i):
+    def speed(job: str, i: int) -> str:
         entry = jobs[job].get(names[i])
         return f"{entry['records_per_s']:,.0f}" if entry else "-"
 
-    def ratio(job, i):
+    def ratio(job: str, i: int) -> str:
         value = ratios[job].get(names[i + 1])
         return f"{value:.2f}x" if value is not None else "-"
 
@@ -548,7 +563,8 @@ def format_table(contenders, jobs, ratios):
             + block(f"{OURS} speed-up", ["vs " + n for n in names[1:]], ratio))
 
 
-def report_text(args, batch, contenders, absent, jobs, ratios, stats, differing):
+def report_text(args: argparse.Namespace, batch: Batch, contenders: list[Contender], absent: list[str],
+                jobs: JobTable, ratios: Ratios, stats: AccelStats, differing: dict[str, list[str]]) -> str:
     n = len(batch.objects)
     items = sum(len(o.items) for o in batch.objects)
     out = [
@@ -574,11 +590,12 @@ def report_text(args, batch, contenders, absent, jobs, ratios, stats, differing)
     return "\n".join(out)
 
 
-def _fallback_text(stats):
+def _fallback_text(stats: AccelStats) -> str:
     return ", ".join(f"{op} {stats.fallbacks[op]}/{stats.calls[op]}" for op in stats.OPERATIONS)
 
 
-def report_json(args, batch, contenders, absent, jobs, ratios, stats, differing):
+def report_json(args: argparse.Namespace, batch: Batch, contenders: list[Contender], absent: list[str],
+                jobs: JobTable, ratios: Ratios, stats: AccelStats, differing: dict[str, list[str]]) -> str:
     return json.dumps({
         "records": len(batch.objects),
         "repeat": args.repeat,
@@ -598,30 +615,34 @@ def report_json(args, batch, contenders, absent, jobs, ratios, stats, differing)
 
 # ---------------------------------------------------------------------------------------
 
-def parse_args(argv):
-    ap = argparse.ArgumentParser(prog="python -m corvane_core", description=__doc__.split("\n\n")[0])
-    ap.add_argument("--records", type=_positive, default=5_000, help="orders per batch (default 5000)")
-    ap.add_argument("--repeat", type=_positive, default=7, help="timed rounds (default 7)")
-    ap.add_argument("--seed", type=int, default=7, help="seed of the generated data")
+def parse_args(argv: Sequence[str] | None) -> argparse.Namespace:
+    ap = argparse.ArgumentParser(prog="python -m corvane_core", description=(__doc__ or "").split("\n\n")[0])
+    ap.add_argument("--records", type=_positive, default=5_000, metavar="N",
+                    help="orders per batch (default 5000)")
+    ap.add_argument("--repeat", type=_positive, default=7, metavar="R", help="timed rounds (default 7)")
+    ap.add_argument("--seed", type=int, default=7, metavar="S", help="seed of the generated data")
     ap.add_argument("--gc", action="store_true", help="keep the garbage collector on while timing")
     ap.add_argument("--json", action="store_true", help="print machine-readable results only")
     return ap.parse_args(argv)
 
 
-def _positive(text):
-    value = int(text)
+def _positive(text: str) -> int:
+    try:
+        value = int(text)
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"expected a whole number, not {text!r}") from None
     if value < 1:
         raise argparse.ArgumentTypeError("must be at least 1")
     return value
 
 
-def main(argv=None, peers=PEERS):
+def main(argv: Sequence[str] | None = None, peers: Sequence[tuple[str, PeerBuilder]] = PEERS) -> int:
     args = parse_args(argv)
     progress = Progress(enabled=not args.json)
     progress.show("generating data")
     objects = make_orders(args.records, args.seed)
     reference = OrderSchema(many=True, accelerate=False)
-    dicts = load_input(reference.dump(objects))
+    dicts = load_input(reference.dump(objects, many=True))
     batch = Batch(objects, dicts, json.dumps(dicts))
 
     fast, pure, accelerated, python = schema_contenders(batch)

@@ -7,30 +7,64 @@ on the pure-Python path (``dump_value``/``load_value``) with exactly the rules o
 those elements.
 """
 
+from __future__ import annotations
+
 import copy
 import datetime as _dt
+import enum as _enum
 import ipaddress
 import math
 import operator
 import uuid
+from collections.abc import Callable, Collection, Iterable
 from functools import cached_property
+from typing import TYPE_CHECKING, Any, ClassVar, Final, Literal, TypeAlias, TypedDict, TypeVar
 
 from corvane_core import _payload, _pure
 from corvane_core._missing import MISSING
 from corvane_core._payload import DumpTag, LoadTag
 from corvane_core._pure import host_call
-from corvane_core.errors import ValidationError
-from corvane_core.validate import as_validator, run_checks
+from corvane_core.errors import ErrorList, ValidationError
+from corvane_core.validate import Validator, ValidatorLike, as_validator, run_checks
 
-REQUIRED = "missing required field"
-NOT_NULL = "null is not allowed"
+if TYPE_CHECKING:
+    from typing_extensions import Self, Unpack
+
+    from corvane_core._pure import Selection
+    from corvane_core.schema import Schema
+
+Element: TypeAlias = "tuple[Any, ...]"
+"""A compiled dump or load element of a plan payload."""
+
+_T = TypeVar("_T")
+Validate: TypeAlias = "ValidatorLike | list[ValidatorLike] | tuple[ValidatorLike, ...]"
+"""One validator or several, as a field's ``validate`` option takes them."""
+SchemaTarget: TypeAlias = 'type[Schema] | Literal["self"] | Callable[[], type[Schema]]'
+"""A nested schema: the class, "self", or a callable giving the class (for later ones)."""
+
+REQUIRED: Final = "missing required field"
+NOT_NULL: Final = "null is not allowed"
+
+
+class FieldOptions(TypedDict, total=False):
+    """The options every field takes, as keywords (see ``Field``)."""
+
+    attribute: str | None
+    data_key: str | None
+    required: bool
+    allow_none: bool | None
+    load_default: Any
+    dump_default: Any
+    validate: Validate | None
+    dump_only: bool
+    load_only: bool
 
 
 # A method call, so that the lookup of "decode" is part of the guarded call.
 _decode_utf8 = operator.methodcaller("decode", "utf-8")
 
 
-def inner_load_element(field):
+def inner_load_element(field: Field) -> Element | None:
     """The load element of a field used for items, keys or values of a container.
 
     Item elements have no validator slot, so an item field with validators leaves
@@ -51,13 +85,24 @@ class Field:
     through the host.
     """
 
-    def __init__(self, *, attribute=None, data_key=None, required=False, allow_none=None,
-                 load_default=MISSING, dump_default=MISSING, validate=None,
-                 dump_only=False, load_only=False):
+    # Completed by ``bind``: a schema's own fields always have them. Item fields of
+    # containers are bound without a name and leave the three names at None.
+    name: str
+    attribute: str
+    data_key: str
+    owner: type[Schema]
+    path: list[str] | None
+    validators: list[Validator]
+
+    def __init__(self, *, attribute: str | None = None, data_key: str | None = None,
+                 required: bool = False, allow_none: bool | None = None,
+                 load_default: Any = MISSING, dump_default: Any = MISSING,
+                 validate: Validate | None = None,
+                 dump_only: bool = False, load_only: bool = False) -> None:
         if required and load_default is not MISSING:
             raise ValueError("a required field cannot have a load_default")
-        self.attribute = attribute
-        self.data_key = data_key
+        self.attribute = attribute  # type: ignore[assignment]  # see bind
+        self.data_key = data_key  # type: ignore[assignment]
         self.required = bool(required)
         self.allow_none = (load_default is None) if allow_none is None else bool(allow_none)
         self.load_default = load_default
@@ -69,20 +114,20 @@ class Field:
         self.validators = [as_validator(v) for v in validate]
         self.dump_only = bool(dump_only)
         self.load_only = bool(load_only)
-        self.name = None
-        self.owner = None
+        self.name = None  # type: ignore[assignment]
+        self.owner = None  # type: ignore[assignment]
         self.path = None
 
-    def __repr__(self):
+    def __repr__(self) -> str:
         return f"<{type(self).__name__} {self.name or '(unbound)'}>"
 
     # -- binding to a schema class --------------------------------------------------
 
-    def bind(self, owner, name):
+    def bind(self, owner: type[Schema], name: str | None) -> Self:
         """A copy of this field that belongs to ``owner`` under ``name``."""
         field = copy.copy(self)
         field.owner = owner
-        field.name = name
+        field.name = name  # type: ignore[assignment]
         if name is not None:
             if field.attribute is None:
                 field.attribute = name
@@ -92,13 +137,13 @@ class Field:
         field.bind_inner(owner)
         return field
 
-    def bind_inner(self, owner):
+    def bind_inner(self, owner: type[Schema]) -> None:
         """Containers rebind their item fields so nested references resolve."""
 
-    def inner_fields(self):
+    def inner_fields(self) -> tuple[Field, ...]:
         return ()
 
-    def nested_targets(self):
+    def nested_targets(self) -> list[type[Schema]]:
         out = []
         for inner in self.inner_fields():
             out.extend(inner.nested_targets())
@@ -106,21 +151,21 @@ class Field:
 
     # -- compilation ------------------------------------------------------------------
 
-    def dump_element(self):
+    def dump_element(self) -> Element | None:
         return None
 
-    def load_element(self):
+    def load_element(self) -> Element | None:
         return None
 
     @cached_property
-    def dump_delegates(self):
+    def dump_delegates(self) -> bool:
         """Whether the dump plan calls ``serialize`` instead of converting itself."""
         if type(self).serialize is not Field.serialize or callable(self.dump_default):
             return True
         return self.dump_element() is None
 
     @cached_property
-    def load_delegates(self):
+    def load_delegates(self) -> bool:
         """Whether the load plan calls ``deserialize`` instead of converting itself."""
         if type(self).deserialize is not Field.deserialize or callable(self.load_default):
             return True
@@ -128,15 +173,15 @@ class Field:
 
     # -- pure conversion ------------------------------------------------------------
 
-    def dump_value(self, value):
+    def dump_value(self, value: Any) -> Any:
         raise NotImplementedError
 
-    def load_value(self, value, partial):
+    def load_value(self, value: Any, partial: Selection) -> Any:
         """Converts a present, non-``None`` input value; ``partial`` is this level's
         selection (``None``, ``True`` or a collection of names)."""
         raise NotImplementedError
 
-    def load_inner(self, value, partial):
+    def load_inner(self, value: Any, partial: Selection) -> Any:
         """Item conversion inside a container: convert, then validate."""
         result = self.load_value(value, partial)
         run_checks(self.validators, result)
@@ -144,7 +189,7 @@ class Field:
 
     # -- the calls a plan makes for a delegated field -----------------------------------
 
-    def serialize(self, attr, obj, schema):
+    def serialize(self, attr: str, obj: Any, schema: type[Schema]) -> Any:
         value = _pure.get_value(obj, attr, attr.split(".") if "." in attr else None)
         if value is MISSING:
             value = self.dump_default() if callable(self.dump_default) else self.dump_default
@@ -152,7 +197,8 @@ class Field:
             return MISSING
         return self.dump_value(value)
 
-    def deserialize(self, value, name=None, data=None, partial=None):
+    def deserialize(self, value: Any, name: str | None = None, data: Any = None,
+                    partial: Selection = None) -> Any:
         if value is MISSING:
             if self.required:
                 raise ValidationError(REQUIRED)
@@ -168,34 +214,34 @@ class Field:
 class Raw(Field):
     """Any value, unchanged both ways."""
 
-    def dump_element(self):
+    def dump_element(self) -> Element | None:
         return (DumpTag.PASSTHROUGH,)
 
-    def load_element(self):
+    def load_element(self) -> Element | None:
         return (LoadTag.PASSTHROUGH,)
 
-    def dump_value(self, value):
+    def dump_value(self, value: Any) -> Any:
         return value
 
-    def load_value(self, value, partial):
+    def load_value(self, value: Any, partial: Selection) -> Any:
         return value
 
 
 class Str(Field):
-    def dump_element(self):
+    def dump_element(self) -> Element | None:
         return (DumpTag.TEXT,)
 
-    def load_element(self):
+    def load_element(self) -> Element | None:
         return (LoadTag.TEXT,)
 
-    def dump_value(self, value):
+    def dump_value(self, value: Any) -> Any:
         if value is None:
             return None
         if isinstance(value, bytes):
             return value.decode("utf-8")
         return str(value)
 
-    def load_value(self, value, partial):
+    def load_value(self, value: Any, partial: Selection) -> Any:
         if type(value) is str:
             return value
         if isinstance(value, bytes):
@@ -206,24 +252,25 @@ class Str(Field):
 class Int(Field):
     """``strict`` accepts only exact ints on load; ``as_string`` dumps the text."""
 
-    def __init__(self, *, strict=False, as_string=False, **kwargs):
+    def __init__(self, *, strict: bool = False, as_string: bool = False,
+                 **kwargs: Unpack[FieldOptions]) -> None:
         super().__init__(**kwargs)
         self.strict = bool(strict)
         self.as_string = bool(as_string)
 
-    def dump_element(self):
+    def dump_element(self) -> Element | None:
         return (DumpTag.INT, self.as_string)
 
-    def load_element(self):
+    def load_element(self) -> Element | None:
         return (LoadTag.STRICT_INT,) if self.strict else (LoadTag.INT,)
 
-    def dump_value(self, value):
+    def dump_value(self, value: Any) -> Any:
         if value is None:
             return None
         result = int(value)
         return str(result) if self.as_string else result
 
-    def load_value(self, value, partial):
+    def load_value(self, value: Any, partial: Selection) -> Any:
         if type(value) is bool:
             raise ValidationError("expected an integer, not a boolean")
         if type(value) is int:
@@ -236,24 +283,25 @@ class Int(Field):
 class Float(Field):
     """``allow_nan`` lets NaN and the infinities through on load."""
 
-    def __init__(self, *, allow_nan=False, as_string=False, **kwargs):
+    def __init__(self, *, allow_nan: bool = False, as_string: bool = False,
+                 **kwargs: Unpack[FieldOptions]) -> None:
         super().__init__(**kwargs)
         self.allow_nan = bool(allow_nan)
         self.as_string = bool(as_string)
 
-    def dump_element(self):
+    def dump_element(self) -> Element | None:
         return (DumpTag.FLOAT, self.as_string)
 
-    def load_element(self):
+    def load_element(self) -> Element | None:
         return (LoadTag.FLOAT, self.allow_nan)
 
-    def dump_value(self, value):
+    def dump_value(self, value: Any) -> Any:
         if value is None:
             return None
         result = float(value)
         return str(result) if self.as_string else result
 
-    def load_value(self, value, partial):
+    def load_value(self, value: Any, partial: Selection) -> Any:
         if type(value) is bool:
             raise ValidationError("expected a number, not a boolean")
         result = value if type(value) is float else host_call("expected a number", float, value)
@@ -262,30 +310,31 @@ class Float(Field):
         return result
 
 
-TRUTHY = frozenset({True, "true", "True", "TRUE", "t", "T", "yes", "Yes", "YES", "y", "Y",
-                    "on", "On", "ON", "1"})
-FALSY = frozenset({False, "false", "False", "FALSE", "f", "F", "no", "No", "NO", "n", "N",
-                   "off", "Off", "OFF", "0"})
+TRUTHY: Final[frozenset[object]] = frozenset({
+    True, "true", "True", "TRUE", "t", "T", "yes", "Yes", "YES", "y", "Y", "on", "On", "ON", "1"})
+FALSY: Final[frozenset[object]] = frozenset({
+    False, "false", "False", "FALSE", "f", "F", "no", "No", "NO", "n", "N", "off", "Off", "OFF", "0"})
 
 
 class Bool(Field):
     """Loads by membership in ``truthy``/``falsy``; dumps the value as it is."""
 
-    def __init__(self, *, truthy=TRUTHY, falsy=FALSY, **kwargs):
+    def __init__(self, *, truthy: Collection[object] = TRUTHY, falsy: Collection[object] = FALSY,
+                 **kwargs: Unpack[FieldOptions]) -> None:
         super().__init__(**kwargs)
         self.truthy = truthy
         self.falsy = falsy
 
-    def dump_element(self):
+    def dump_element(self) -> Element | None:
         return (DumpTag.PASSTHROUGH,)
 
-    def load_element(self):
+    def load_element(self) -> Element | None:
         return (LoadTag.BOOL_SET, self.truthy, self.falsy)
 
-    def dump_value(self, value):
+    def dump_value(self, value: Any) -> Any:
         return value
 
-    def load_value(self, value, partial):
+    def load_value(self, value: Any, partial: Selection) -> Any:
         for container, result in ((self.truthy, True), (self.falsy, False)):
             try:
                 found = value in container
@@ -299,16 +348,16 @@ class Bool(Field):
 class Uuid(Field):
     """Dumps ``str(value)``; loads a UUID from its text, or from 16 raw bytes."""
 
-    def dump_element(self):
+    def dump_element(self) -> Element | None:
         return (DumpTag.STRINGIFY,)
 
-    def load_element(self):
+    def load_element(self) -> Element | None:
         return (LoadTag.UUID, uuid.UUID)
 
-    def dump_value(self, value):
+    def dump_value(self, value: Any) -> Any:
         return None if value is None else str(value)
 
-    def load_value(self, value, partial):
+    def load_value(self, value: Any, partial: Selection) -> Any:
         if isinstance(value, uuid.UUID):
             return value
         if isinstance(value, bytes) and len(value) == 16:
@@ -322,16 +371,16 @@ _IP_CLASSES = (ipaddress.IPv4Address, ipaddress.IPv6Address)
 class IP(Field):
     """An IPv4 or IPv6 address; dumps its text."""
 
-    def dump_element(self):
+    def dump_element(self) -> Element | None:
         return (DumpTag.STRINGIFY_ALT,)
 
-    def load_element(self):
+    def load_element(self) -> Element | None:
         return (LoadTag.INSTANCE_OR_CALL, _IP_CLASSES, ipaddress.ip_address)
 
-    def dump_value(self, value):
+    def dump_value(self, value: Any) -> Any:
         return None if value is None else str(value)
 
-    def load_value(self, value, partial):
+    def load_value(self, value: Any, partial: Selection) -> Any:
         if isinstance(value, _IP_CLASSES):
             return value
         return host_call("expected an IP address", ipaddress.ip_address, value)
@@ -340,11 +389,11 @@ class IP(Field):
 class _Strptime:
     """Parses one ``strftime`` format into the field's type."""
 
-    def __init__(self, fmt, kind):
+    def __init__(self, fmt: str, kind: type) -> None:
         self.fmt = fmt
         self.kind = kind
 
-    def __call__(self, value):
+    def __call__(self, value: str) -> _dt.datetime | _dt.date | _dt.time:
         parsed = _dt.datetime.strptime(value, self.fmt)
         if self.kind is _dt.date:
             return parsed.date()
@@ -353,17 +402,20 @@ class _Strptime:
         return parsed
 
 
-def _from_timestamp(value):
+def _from_timestamp(value: float) -> _dt.datetime:
     return _dt.datetime.fromtimestamp(value, _dt.timezone.utc)
 
 
 class _Temporal(Field):
     """``format`` is "iso", "timestamp" (datetimes only) or a ``strftime`` format."""
 
-    kind: type = _dt.datetime
+    kind: ClassVar[type[_dt.date] | type[_dt.time]] = _dt.datetime
     label = "datetime"
 
-    def __init__(self, format="iso", **kwargs):
+    formatter: Callable[[Any], Any] | None
+    parser: Callable[[Any], Any]
+
+    def __init__(self, format: str = "iso", **kwargs: Unpack[FieldOptions]) -> None:
         super().__init__(**kwargs)
         if format == "timestamp" and self.kind is not _dt.datetime:
             raise ValueError("only datetimes have a timestamp format")
@@ -378,20 +430,20 @@ class _Temporal(Field):
             self.formatter = None
             self.parser = _Strptime(format, self.kind)
 
-    def dump_element(self):
+    def dump_element(self) -> Element | None:
         return (DumpTag.DATE_FORMAT, self.formatter, self.format)
 
-    def load_element(self):
+    def load_element(self) -> Element | None:
         return (LoadTag.INSTANCE_OR_CALL, self.kind, self.parser)
 
-    def dump_value(self, value):
+    def dump_value(self, value: Any) -> Any:
         if value is None:
             return None
         if self.formatter is not None:
             return self.formatter(value)
         return value.strftime(self.format)
 
-    def load_value(self, value, partial):
+    def load_value(self, value: Any, partial: Selection) -> Any:
         if isinstance(value, self.kind):
             return value
         return host_call(f"expected a {self.label}", self.parser, value)
@@ -416,7 +468,10 @@ class Enum(Field):
     """An enum member, by name, or by value when ``by_value`` is true (or a field
     that converts the value)."""
 
-    def __init__(self, enum, *, by_value=False, **kwargs):
+    child: Field
+
+    def __init__(self, enum: type[_enum.Enum], *, by_value: bool | Field = False,
+                 **kwargs: Unpack[FieldOptions]) -> None:
         super().__init__(**kwargs)
         self.enum = enum
         self.by_value = by_value is not False
@@ -425,26 +480,26 @@ class Enum(Field):
         else:
             self.child = Raw() if self.by_value else Str()
 
-    def bind_inner(self, owner):
+    def bind_inner(self, owner: type[Schema]) -> None:
         self.child = self.child.bind(owner, None)
 
-    def inner_fields(self):
+    def inner_fields(self) -> tuple[Field, ...]:
         return (self.child,)
 
-    def dump_element(self):
+    def dump_element(self) -> Element | None:
         child = self.child.dump_element()
         return None if child is None else (DumpTag.ENUM_MEMBER, self.by_value, child)
 
-    def load_element(self):
+    def load_element(self) -> Element | None:
         child = inner_load_element(self.child)
         return None if child is None else (LoadTag.ENUM_MEMBER, self.enum, self.by_value, child)
 
-    def dump_value(self, value):
+    def dump_value(self, value: Any) -> Any:
         if value is None:
             return None
         return self.child.dump_value(getattr(value, "value" if self.by_value else "name"))
 
-    def load_value(self, value, partial):
+    def load_value(self, value: Any, partial: Selection) -> Any:
         if isinstance(value, self.enum):
             return value
         raw = self.child.load_inner(value, partial)
@@ -457,7 +512,7 @@ class Enum(Field):
 class Constant(Field):
     """Always the same value, whatever the object or the input holds."""
 
-    def __init__(self, value, **kwargs):
+    def __init__(self, value: Any, **kwargs: Unpack[FieldOptions]) -> None:
         # A callable default would be called, so a callable constant gets none.
         if not callable(value):
             kwargs.setdefault("dump_default", value)
@@ -465,16 +520,16 @@ class Constant(Field):
         super().__init__(**kwargs)
         self.value = value
 
-    def dump_element(self):
+    def dump_element(self) -> Element | None:
         return (DumpTag.CONSTANT, self.value)
 
-    def load_element(self):
+    def load_element(self) -> Element | None:
         return (LoadTag.CONSTANT, self.value)
 
-    def dump_value(self, value):
+    def dump_value(self, value: Any) -> Any:
         return self.value
 
-    def load_value(self, value, partial):
+    def load_value(self, value: Any, partial: Selection) -> Any:
         return self.value
 
 
@@ -482,13 +537,14 @@ class _SchemaRef(Field):
     """Shared by the nested kinds: resolves the target lazily so that schemas can
     refer to ones defined later, or to themselves ("self")."""
 
-    def __init__(self, schema, *, many=False, **kwargs):
+    def __init__(self, schema: SchemaTarget, *, many: bool = False,
+                 **kwargs: Unpack[FieldOptions]) -> None:
         super().__init__(**kwargs)
         self._target = schema
         self.many = bool(many)
 
     @cached_property
-    def schema(self):
+    def schema(self) -> type[Schema]:
         target = self._target
         if target == "self":
             return self.owner
@@ -496,68 +552,69 @@ class _SchemaRef(Field):
             return target
         return target()
 
-    def nested_targets(self):
+    def nested_targets(self) -> list[type[Schema]]:
         return [self.schema]
 
     @cached_property
-    def cyclic(self):
+    def cyclic(self) -> bool:
         """A target that nests back into the owner cannot be compiled inline."""
         return _payload.reaches(self.schema, self.owner)
 
 
 class Nested(_SchemaRef):
-    def dump_element(self):
+    def dump_element(self) -> Element | None:
         if self.cyclic:
             return None
         return (DumpTag.NESTED, _payload.dump_payload(self.schema), self.many)
 
-    def load_element(self):
+    def load_element(self) -> Element | None:
         if self.cyclic:
             return None
         return (LoadTag.NESTED, _payload.load_payload(self.schema, many=self.many))
 
-    def dump_value(self, value):
+    def dump_value(self, value: Any) -> Any:
         if value is None:
             return None
         return _pure.dump(self.schema, value, self.many)
 
-    def load_value(self, value, partial):
+    def load_value(self, value: Any, partial: Selection) -> Any:
         return _pure.load_nested(self.schema, value, self.many, partial)
 
 
 class Pluck(_SchemaRef):
     """One field of a nested schema stands in for the whole nested record."""
 
-    def __init__(self, schema, field_name, **kwargs):
-        super().__init__(schema, **kwargs)
+    def __init__(self, schema: SchemaTarget, field_name: str, *, many: bool = False,
+                 **kwargs: Unpack[FieldOptions]) -> None:
+        super().__init__(schema, many=many, **kwargs)
         self.field_name = field_name
 
     @cached_property
-    def key(self):
+    def key(self) -> str:
         for field in self.schema._fields:
             if field.name == self.field_name:
                 return field.data_key
         raise LookupError(f"{self.schema.__name__} has no field {self.field_name!r}")
 
-    def dump_element(self):
+    def dump_element(self) -> Element | None:
         if self.cyclic:
             return None
         return (DumpTag.NESTED_KEY, _payload.dump_payload(self.schema), self.key, self.many)
 
-    def load_element(self):
+    def load_element(self) -> Element | None:
         if self.cyclic:
             return None
         return (LoadTag.NESTED_KEY, _payload.load_payload(self.schema), self.key, self.many)
 
-    def dump_value(self, value):
+    def dump_value(self, value: Any) -> Any:
         if value is None:
             return None
-        dumped = _pure.dump(self.schema, value, self.many)
+        dumped: Any = _pure.dump(self.schema, value, self.many)
         if self.many:
             return [record[self.key] for record in dumped]
         return dumped[self.key]
 
-    def load_value(self, value, partial):
+    def load_value(self, value: Any, partial: Selection) -> Any:
         if not self.many:
             return _pure.load_nested(self.schema, {self.key: value}, False, partial)
         if not isinstance(value, (list, tuple)):
@@ -565,9 +622,10 @@ class Pluck(_SchemaRef):
         return _pure.load_nested(self.schema, [{self.key: item} for item in value], True, partial)
 
 
-def _load_items(pairs, convert):
+def _load_items(pairs: Iterable[tuple[Any, _T]], convert: Callable[[_T], Any]) -> list[Any]:
     """Converts ``(location, value)`` pairs, collecting every failure."""
-    results, errors = [], []
+    results: list[Any] = []
+    errors: ErrorList = []
     for location, value in pairs:
         try:
             results.append(convert(value))
@@ -579,34 +637,34 @@ def _load_items(pairs, convert):
 
 
 class List(Field):
-    def __init__(self, inner, **kwargs):
+    def __init__(self, inner: Field, **kwargs: Unpack[FieldOptions]) -> None:
         super().__init__(**kwargs)
         self.inner = inner
 
-    def bind_inner(self, owner):
+    def bind_inner(self, owner: type[Schema]) -> None:
         self.inner = self.inner.bind(owner, None)
 
-    def inner_fields(self):
+    def inner_fields(self) -> tuple[Field, ...]:
         return (self.inner,)
 
-    def dump_element(self):
+    def dump_element(self) -> Element | None:
         inner = self.inner.dump_element()
         return None if inner is None else (DumpTag.LIST_OF, inner)
 
-    def load_element(self):
+    def load_element(self) -> Element | None:
         inner = inner_load_element(self.inner)
         return None if inner is None else (LoadTag.LIST_OF, inner, self.inner.allow_none)
 
-    def dump_value(self, value):
+    def dump_value(self, value: Any) -> Any:
         if value is None:
             return None
         return [self.inner.dump_value(item) for item in value]
 
-    def load_value(self, value, partial):
+    def load_value(self, value: Any, partial: Selection) -> Any:
         if not isinstance(value, (list, tuple)):
             raise ValidationError("expected a list")
 
-        def convert(item):
+        def convert(item: Any) -> Any:
             if item is None:
                 if self.inner.allow_none:
                     return None
@@ -619,28 +677,30 @@ class List(Field):
 class Tuple(Field):
     """A fixed number of positions, each with its own field."""
 
-    def __init__(self, items, **kwargs):
+    items: tuple[Field, ...]
+
+    def __init__(self, items: Iterable[Field], **kwargs: Unpack[FieldOptions]) -> None:
         super().__init__(**kwargs)
         self.items = tuple(items)
 
-    def bind_inner(self, owner):
+    def bind_inner(self, owner: type[Schema]) -> None:
         self.items = tuple(item.bind(owner, None) for item in self.items)
 
-    def inner_fields(self):
+    def inner_fields(self) -> tuple[Field, ...]:
         return self.items
 
-    def dump_element(self):
+    def dump_element(self) -> Element | None:
         elements = tuple(item.dump_element() for item in self.items)
         return None if None in elements else (DumpTag.TUPLE_OF, elements)
 
-    def load_element(self):
+    def load_element(self) -> Element | None:
         # The plan refuses a None item at every position.
         if any(item.allow_none for item in self.items):
             return None
         elements = tuple(inner_load_element(item) for item in self.items)
         return None if None in elements else (LoadTag.TUPLE_OF, elements)
 
-    def dump_value(self, value):
+    def dump_value(self, value: Any) -> Any:
         if value is None:
             return None
         values = value if isinstance(value, (list, tuple)) else tuple(value)
@@ -649,13 +709,13 @@ class Tuple(Field):
             raise ValueError(f"expected {len(self.items)} items to dump, got {len(values)}")
         return tuple(item.dump_value(v) for item, v in zip(self.items, values))
 
-    def load_value(self, value, partial):
+    def load_value(self, value: Any, partial: Selection) -> Any:
         if not isinstance(value, (list, tuple)):
             raise ValidationError("expected a list")
         if len(value) != len(self.items):
             raise ValidationError(f"expected {len(self.items)} items")
 
-        def convert(pair):
+        def convert(pair: tuple[Any, Field]) -> Any:
             item, field = pair
             if item is None:
                 if field.allow_none:
@@ -669,21 +729,22 @@ class Tuple(Field):
 class Dict(Field):
     """A mapping; ``keys`` and ``values`` optionally convert each side."""
 
-    def __init__(self, keys=None, values=None, **kwargs):
+    def __init__(self, keys: Field | None = None, values: Field | None = None,
+                 **kwargs: Unpack[FieldOptions]) -> None:
         super().__init__(**kwargs)
         self.keys = keys
         self.values = values
 
-    def bind_inner(self, owner):
+    def bind_inner(self, owner: type[Schema]) -> None:
         if self.keys is not None:
             self.keys = self.keys.bind(owner, None)
         if self.values is not None:
             self.values = self.values.bind(owner, None)
 
-    def inner_fields(self):
+    def inner_fields(self) -> tuple[Field, ...]:
         return tuple(f for f in (self.keys, self.values) if f is not None)
 
-    def dump_element(self):
+    def dump_element(self) -> Element | None:
         if self.keys is None and self.values is None:
             return (DumpTag.DICT_COPY,)
         sides = [None if f is None else f.dump_element() for f in (self.keys, self.values)]
@@ -692,10 +753,10 @@ class Dict(Field):
                 return None
         return (DumpTag.DICT_OF, sides[0], sides[1])
 
-    def load_element(self):
+    def load_element(self) -> Element | None:
         if self.keys is None and self.values is None:
             return (LoadTag.DICT_COPY,)
-        out = [LoadTag.DICT_OF]
+        out: list[Any] = [LoadTag.DICT_OF]
         for field in (self.keys, self.values):
             if field is None:
                 out += [None, []]
@@ -707,7 +768,7 @@ class Dict(Field):
             out += [element, [v.entry() for v in field.validators]]
         return tuple(out)
 
-    def dump_value(self, value):
+    def dump_value(self, value: Any) -> Any:
         if value is None:
             return None
         if self.keys is None and self.values is None:
@@ -720,7 +781,7 @@ class Dict(Field):
             out[k] = v
         return out
 
-    def load_value(self, value, partial):
+    def load_value(self, value: Any, partial: Selection) -> Any:
         if not isinstance(value, dict):
             raise ValidationError("expected a mapping")
         if self.keys is None and self.values is None:
@@ -739,7 +800,7 @@ class Dict(Field):
         return out
 
     @staticmethod
-    def _side(field, item, partial):
+    def _side(field: Field | None, item: Any, partial: Selection) -> Any:
         if field is None:
             return item
         if item is None:
@@ -754,7 +815,9 @@ class Function(Field):
     object; ``deserialize(value)`` converts a loaded one. Either may be left out,
     making the field load-only or dump-only."""
 
-    def __init__(self, serialize=None, deserialize=None, **kwargs):
+    def __init__(self, serialize: Callable[[Any], Any] | None = None,
+                 deserialize: Callable[[Any], Any] | None = None,
+                 **kwargs: Unpack[FieldOptions]) -> None:
         if serialize is None:
             kwargs["load_only"] = True
         if deserialize is None:
@@ -763,16 +826,16 @@ class Function(Field):
         self.serialize_fn = serialize
         self.deserialize_fn = deserialize
 
-    def serialize(self, attr, obj, schema):
-        return self.serialize_fn(obj)
+    def serialize(self, attr: str, obj: Any, schema: type[Schema]) -> Any:
+        return self.serialize_fn(obj)  # type: ignore[misc]  # dump-only unless given
 
-    def _deserialize_hook(self, value, attr, data):
-        return self.deserialize_fn(value)
+    def _deserialize_hook(self, value: Any, attr: str | None, data: Any) -> Any:
+        return self.deserialize_fn(value)  # type: ignore[misc]  # load-only unless given
 
-    def load_element(self):
+    def load_element(self) -> Element | None:
         return (LoadTag.CALL_FIELD_ALT1, self._deserialize_hook)
 
-    def load_value(self, value, partial):
+    def load_value(self, value: Any, partial: Selection) -> Any:
         return host_call("invalid value", self._deserialize_hook, value, None, None)
 
 
@@ -781,27 +844,27 @@ class Custom(Field):
     ``_deserialize(value, attr, data)``. The plan calls them with ``attr`` and
     ``obj``/``data`` set to ``None``, and calls ``_serialize`` for ``None`` too."""
 
-    def _serialize(self, value, attr, obj):
+    def _serialize(self, value: Any, attr: str | None, obj: Any) -> Any:
         return value
 
-    def _deserialize(self, value, attr, data):
+    def _deserialize(self, value: Any, attr: str | None, data: Any) -> Any:
         return value
 
-    def dump_element(self):
+    def dump_element(self) -> Element | None:
         return (DumpTag.CALL_FIELD, self._serialize)
 
-    def load_element(self):
+    def load_element(self) -> Element | None:
         return (LoadTag.CALL_FIELD, self._deserialize)
 
-    def dump_value(self, value):
+    def dump_value(self, value: Any) -> Any:
         return self._serialize(value, None, None)
 
-    def load_value(self, value, partial):
+    def load_value(self, value: Any, partial: Selection) -> Any:
         return host_call("invalid value", self._deserialize, value, None, None)
 
 
 __all__ = [
     "Field", "Raw", "Str", "Int", "Float", "Bool", "Uuid", "IP", "DateTime", "Date", "Time",
     "Enum", "Constant", "Nested", "Pluck", "List", "Tuple", "Dict", "Function", "Custom",
-    "MISSING", "TRUTHY", "FALSY",
+    "MISSING", "TRUTHY", "FALSY", "FieldOptions",
 ]

@@ -4,6 +4,7 @@
 #include "module/args.hpp"
 #include "module/plan_object.hpp"
 #include "module/plans.hpp"
+#include "module/ref.hpp"
 
 namespace corvane {
 namespace {
@@ -14,6 +15,17 @@ struct DumpTraits {
     static constexpr const char* new_format = "OO:DumpSerializer";
     static std::unique_ptr<Root> parse(PyObject* payload, Arena& arena) noexcept {
         return dump::parse_serializer(payload, arena);
+    }
+    // The schema class's own __name__ when it has a plain one; a repr must not fail.
+    static PyObject* repr(const Root& root) noexcept {
+        const auto fields = static_cast<Py_ssize_t>(root.fields.size());
+        Ref name;
+        if (PyType_Check(root.serialize_arg)) name = Ref::steal(PyObject_GetAttrString(root.serialize_arg, "__name__"));
+        if (!name || !PyUnicode_Check(name.get())) {
+            PyErr_Clear();
+            return PyUnicode_FromFormat("<DumpSerializer(fields=%zd)>", fields);
+        }
+        return PyUnicode_FromFormat("<DumpSerializer(%U, fields=%zd)>", name.get(), fields);
     }
 };
 using Self = PlanObject<DumpTraits>;
@@ -43,15 +55,14 @@ PyObject* dump_run_json(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
 PyMethodDef dump_methods[] = {
     Self::reduce_method,
     {"run", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(dump_run)), METH_FASTCALL | METH_KEYWORDS,
-     "run($self, obj, many)\n--\n\nSerialize ``obj`` (or each element if ``many``) into a dict (or list)."},
+     "run($self, obj, many)\n--\n\nDump ``obj`` (or each element if ``many``) into a dict (or a list of them);\n"
+     "raises ``AccelFallback`` for anything it cannot reproduce exactly."},
     {"run_json", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(dump_run_json)),
      METH_FASTCALL | METH_KEYWORDS,
-     "run_json($self, obj, many)\n--\n\nSerialize ``obj`` straight to a JSON string, fusing ``dump`` +\n"
-     "``json.dumps`` and skipping the intermediate Python dict. Byte-for-byte\n"
-     "identical to stdlib ``json.dumps(self._serialize(obj, many))`` for the\n"
-     "cases it handles; it raises ``AccelFallback`` for anything it cannot\n"
-     "reproduce exactly (e.g. an unencodable value or a non-``str`` dict key),\n"
-     "and the caller falls back to ``dump`` + ``json.dumps``."},
+     "run_json($self, obj, many)\n--\n\nDump ``obj`` straight to JSON text, without the intermediate dicts:\n"
+     "byte for byte what ``json.dumps(self.run(obj, many))`` gives. It raises\n"
+     "``AccelFallback`` for anything it cannot reproduce exactly (e.g. an\n"
+     "unencodable value or a non-``str`` dict key)."},
     {nullptr, nullptr, 0, nullptr},
 };
 

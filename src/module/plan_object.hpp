@@ -10,8 +10,9 @@
 
 namespace corvane {
 
-// Traits: `Root` (the plan's root type), `name` (the class name) and
-// `static std::unique_ptr<Root> parse(PyObject* payload, Arena&)`.
+// Traits: `Root` (the plan's root type), `name` (the class name),
+// `static std::unique_ptr<Root> parse(PyObject* payload, Arena&)` and
+// `static PyObject* repr(const Root&)`.
 template <class Traits>
 struct PlanObject {
     using Root = typename Traits::Root;
@@ -62,6 +63,12 @@ struct PlanObject {
         return self;
     }
 
+    static PyObject* tp_repr(PyObject* self) noexcept {
+        Plan* plan = of(self)->plan;
+        if (!plan) return PyUnicode_FromFormat("<%s (cleared)>", Traits::name);
+        return Traits::repr(*plan->root);
+    }
+
     static int tp_traverse(PyObject* self, visitproc visit, void* arg) noexcept {
         Py_VISIT(Py_TYPE(self));
         if (Plan* plan = of(self)->plan) return plan->arena.traverse(visit, arg);
@@ -93,6 +100,7 @@ struct PlanObject {
             {Py_tp_doc, const_cast<char*>(doc)},
             {Py_tp_new, reinterpret_cast<void*>(tp_new)},
             {Py_tp_dealloc, reinterpret_cast<void*>(tp_dealloc)},
+            {Py_tp_repr, reinterpret_cast<void*>(tp_repr)},
             {Py_tp_traverse, reinterpret_cast<void*>(tp_traverse)},
             {Py_tp_clear, reinterpret_cast<void*>(tp_clear)},
             {Py_tp_methods, methods},

@@ -56,16 +56,14 @@ def test_plan_class_surface(cls, text, payload):
     "method, signature, doc",
     [
         (_core.DumpSerializer.run, "($self, obj, many)",
-         "Serialize ``obj`` (or each element if ``many``) into a dict (or list)."),
+         "Dump ``obj`` (or each element if ``many``) into a dict (or a list of them);"),
         (_core.DumpSerializer.run_json, "($self, obj, many)",
-         "Serialize ``obj`` straight to a JSON string, fusing ``dump`` +\n``json.dumps`` and skipping the "
-         "intermediate Python dict. Byte-for-byte\nidentical to stdlib ``json.dumps(self._serialize(obj, many))`` "
-         "for the\ncases it handles; it raises ``AccelFallback`` for anything it cannot\nreproduce exactly (e.g. an "
-         "unencodable value or a non-``str`` dict key),\nand the caller falls back to ``dump`` + ``json.dumps``."),
+         "Dump ``obj`` straight to JSON text, without the intermediate dicts:\n"
+         "byte for byte what ``json.dumps(self.run(obj, many))`` gives."),
         (_core.LoadDeserializer.run, "($self, data, many, partial)",
          "Deserialize ``data``; raises ``AccelFallback`` to defer to Python.\n\n``partial`` mirrors"),
         (_core.LoadDeserializer.run_json, "($self, data, many, partial)",
-         "SPIKE (Design A): fused ``loads`` \u2014 parse"),
+         "Load JSON text ``data`` (``str`` or ``bytes``) without building the\n"),
     ],
 )
 def test_method_signatures_and_docstrings(method, signature, doc):
