@@ -238,17 +238,20 @@ class Schema(metaclass=SchemaMeta):
         return {k: v for k, v in self.__dict__.items() if k not in self._NOT_PICKLED}
 
     def __setstate__(self, state: dict[str, object]) -> None:
-        self.__dict__.update(state)
+        vars(self).update(state)
         self.stats = AccelStats()
         if not self.accelerate:
             self.dump_plan = self.load_plan = None
 
-    def __getattr__(self, name: str) -> object:
-        # Only reached when the attribute is absent, so the calls themselves pay nothing.
-        if name in ("dump_plan", "load_plan") and self.__dict__.get("accelerate"):
-            self.dump_plan, self.load_plan = type(self).plans(self.unknown)
-            return self.__dict__[name]
-        raise AttributeError(f"{type(self).__name__!r} object has no attribute {name!r}", name=name, obj=self)
+    # Hidden from the type checkers, which would otherwise accept any attribute name.
+    if not TYPE_CHECKING:
+        def __getattr__(self, name):
+            # Only reached when the attribute is absent, so the calls themselves pay nothing.
+            if name in ("dump_plan", "load_plan") and self.__dict__.get("accelerate"):
+                self.dump_plan, self.load_plan = type(self).plans(self.unknown)
+                return self.__dict__[name]
+            raise AttributeError(f"{type(self).__name__!r} object has no attribute {name!r}",
+                                 name=name, obj=self)
 
 
 __all__ = ["Schema", "SchemaMeta", "AccelStats", "RAISE", "EXCLUDE", "INCLUDE"]
