@@ -3,7 +3,6 @@
 // it cannot vouch for (long integers, deep nesting, lone surrogates, byte-order marks)
 // is refused so that the caller goes back to the host library.
 #include <bit>
-#include <charconv>
 #include <cstdlib>
 #include <limits>
 
@@ -12,6 +11,7 @@
 #endif
 
 #include "json_in/parser.hpp"
+#include "json_in/to_double.hpp"
 
 namespace corvane::json_in {
 
@@ -445,7 +445,7 @@ bool Parser::number(JsonValue& out) noexcept {
         }
     }
     if (p_ >= end_ || !is_digit(*p_)) return false;
-    uint64_t mantissa = 0;  // the digits read so far, integer part and fraction
+    uint64_t mantissa = 0;  // the first 19 significant digits, integer part and fraction
     int64_t int_digits = 0;
     if (*p_ == '0') {
         ++p_;
@@ -457,24 +457,18 @@ bool Parser::number(JsonValue& out) noexcept {
             ++p_;
         }
     }
-    const bool nonzero_int = mantissa != 0;
     bool is_float = false;
-    bool exact = true;             // every digit is in `mantissa`
-    int64_t fraction_used = 0;     // fraction digits in `mantissa`
-    int64_t fraction_zeros = 0;    // zeros before the first significant fraction digit
+    bool truncated = false;     // digits beyond `mantissa` were dropped
+    int64_t fraction_used = 0;  // fraction digits in `mantissa`, leading zeros included
     if (p_ < end_ && *p_ == '.') {
         ++p_;
         if (p_ >= end_ || !is_digit(*p_)) return false;
-        const uint8_t* frac = p_;
-        while (p_ < end_ && *p_ == '0') ++p_;
-        fraction_zeros = p_ - frac;
-        p_ = frac;
         while (p_ < end_ && is_digit(*p_)) {
-            if (mantissa < 100'000'000'000'000'000ull) {
+            if (mantissa < 1'000'000'000'000'000'000ull) {
                 mantissa = mantissa * 10 + (*p_ - '0');
                 ++fraction_used;
             } else {
-                exact = false;
+                truncated = true;
             }
             ++p_;
         }
@@ -486,8 +480,10 @@ bool Parser::number(JsonValue& out) noexcept {
         bool expnegative = false;
         if (p_ < end_ && (*p_ == '+' || *p_ == '-')) expnegative = *p_++ == '-';
         if (p_ >= end_ || !is_digit(*p_)) return false;
+        // Saturating far beyond any input's digit count keeps every result exact: past
+        // it the value is an infinity or a zero whatever the digits.
         while (p_ < end_ && is_digit(*p_)) {
-            if (exponent < 1'000'000'000) exponent = exponent * 10 + (*p_ - '0');
+            if (exponent < 1'000'000'000'000'000) exponent = exponent * 10 + (*p_ - '0');
             ++p_;
         }
         if (expnegative) exponent = -exponent;
@@ -504,25 +500,43 @@ bool Parser::number(JsonValue& out) noexcept {
     static constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
                                         1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
     const int64_t e10 = exponent - fraction_used;
-    if (exact && mantissa <= (uint64_t{1} << 53) && e10 >= -22 && e10 <= 22) {
+    if (!truncated && mantissa <= (uint64_t{1} << 53) && e10 >= -22 && e10 <= 22) {
         double d = static_cast<double>(mantissa);
         d = e10 < 0 ? d / kPow10[-e10] : d * kPow10[e10];
         out.number = negative ? -d : d;
         return true;
     }
-    // from_chars rounds correctly too, for every other literal.
-    const char* first = reinterpret_cast<const char*>(start);
-    const char* last = reinterpret_cast<const char*>(p_);
-    double d = 0.0;
-    const auto res = std::from_chars(first, last, d, std::chars_format::general);
-    if (res.ptr != last) return false;
-    if (res.ec == std::errc::result_out_of_range) {
-        // Only a nonzero value beyond the double range gets here: float() gives an
-        // infinity for a large one and a zero for a tiny one, keeping the sign.
-        const int64_t magnitude = nonzero_int ? int_digits + exponent : exponent - fraction_zeros;
-        d = magnitude > 0 ? std::numeric_limits<double>::infinity() : 0.0;
-        if (negative) d = -d;
-    } else if (res.ec != std::errc()) {
+    // With digits dropped the value lies between mantissa and mantissa + 1 at this
+    // exponent; when both round to one double, so does the value.
+    double d;
+    if (decimal_to_double(mantissa, e10, negative, d)) {
+        double upper;
+        if (!truncated || (decimal_to_double(mantissa + 1, e10, negative, upper) &&
+                           std::bit_cast<uint64_t>(upper) == std::bit_cast<uint64_t>(d))) {
+            out.number = d;
+            return true;
+        }
+    }
+    return slow_number(start, out);
+}
+
+// The interpreter's own conversion, which float() uses, for what the fast one leaves
+// undecided: it needs a terminated copy of the literal.
+bool Parser::slow_number(const uint8_t* start, JsonValue& out) noexcept {
+    scratch_.truncate(0);
+    if (!scratch_.append(reinterpret_cast<const char*>(start), static_cast<size_t>(p_ - start)) ||
+        !scratch_.push('\0'))
+        return no_memory();
+    char* end = nullptr;
+    const double d = PyOS_string_to_double(scratch_.data(), &end, nullptr);
+    if (end != scratch_.data() + scratch_.size() - 1) {
+        if (PyErr_Occurred()) {
+            if (PyErr_ExceptionMatches(PyExc_MemoryError)) {
+                PyErr_Clear();
+                return no_memory();
+            }
+            PyErr_Clear();
+        }
         return false;
     }
     out.number = d;

@@ -51,6 +51,7 @@ private:
     bool unicode_escape() noexcept;
     bool escaped_string(const uint8_t* start, const char*& out, uint32_t& n) noexcept;
     bool number(JsonValue& out) noexcept;
+    bool slow_number(const uint8_t* start, JsonValue& out) noexcept;
 
     const uint8_t* p_;
     const uint8_t* end_;
