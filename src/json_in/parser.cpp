@@ -75,11 +75,61 @@ struct PlainTable {
 };
 constexpr PlainTable kPlain;
 
-inline int hex_digit(uint8_t c) noexcept {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
+struct HexTable {
+    int8_t value[256];
+    constexpr HexTable() : value() {
+        for (int c = 0; c < 256; ++c) value[c] = -1;
+        for (int c = '0'; c <= '9'; ++c) value[c] = static_cast<int8_t>(c - '0');
+        for (int c = 'a'; c <= 'f'; ++c) value[c] = static_cast<int8_t>(c - 'a' + 10);
+        for (int c = 'A'; c <= 'F'; ++c) value[c] = static_cast<int8_t>(c - 'A' + 10);
+    }
+};
+constexpr HexTable kHex;
+
+// Four hex digits at p as a code unit, or -1.
+inline int32_t hex4(const uint8_t* p) noexcept {
+    const int32_t a = kHex.value[p[0]], b = kHex.value[p[1]], c = kHex.value[p[2]], d = kHex.value[p[3]];
+    return (a | b | c | d) < 0 ? -1 : a << 12 | b << 8 | c << 4 | d;
+}
+
+// The byte each one-letter escape stands for; 0 for none (\u is read apart).
+struct EscapeTable {
+    char value[256];
+    constexpr EscapeTable() : value() {
+        value['"'] = '"';
+        value['\\'] = '\\';
+        value['/'] = '/';
+        value['b'] = '\b';
+        value['f'] = '\f';
+        value['n'] = '\n';
+        value['r'] = '\r';
+        value['t'] = '\t';
+    }
+};
+constexpr EscapeTable kEscape;
+
+// Writes the UTF-8 form of cp (no surrogate) at out; returns its length.
+inline size_t encode_utf8(uint32_t cp, char* out) noexcept {
+    if (cp < 0x80) {
+        out[0] = static_cast<char>(cp);
+        return 1;
+    }
+    if (cp < 0x800) {
+        out[0] = static_cast<char>(0xC0 | cp >> 6);
+        out[1] = static_cast<char>(0x80 | (cp & 0x3F));
+        return 2;
+    }
+    if (cp < 0x10000) {
+        out[0] = static_cast<char>(0xE0 | cp >> 12);
+        out[1] = static_cast<char>(0x80 | (cp >> 6 & 0x3F));
+        out[2] = static_cast<char>(0x80 | (cp & 0x3F));
+        return 3;
+    }
+    out[0] = static_cast<char>(0xF0 | cp >> 18);
+    out[1] = static_cast<char>(0x80 | (cp >> 12 & 0x3F));
+    out[2] = static_cast<char>(0x80 | (cp >> 6 & 0x3F));
+    out[3] = static_cast<char>(0x80 | (cp & 0x3F));
+    return 4;
 }
 
 inline bool is_digit(uint8_t c) noexcept { return c >= '0' && c <= '9'; }
@@ -306,59 +356,6 @@ bool Parser::string(const char*& out, uint32_t& n) noexcept {
     }
 }
 
-bool Parser::hex4(uint32_t& cp) noexcept {
-    if (end_ - p_ < 4) return false;
-    cp = 0;
-    for (int i = 0; i < 4; ++i) {
-        const int d = hex_digit(p_[i]);
-        if (d < 0) return false;
-        cp = cp << 4 | static_cast<uint32_t>(d);
-    }
-    p_ += 4;
-    return true;
-}
-
-bool Parser::put_code_point(uint32_t cp) noexcept {
-    char buf[4];
-    size_t len;
-    if (cp < 0x80) {
-        buf[0] = static_cast<char>(cp);
-        len = 1;
-    } else if (cp < 0x800) {
-        buf[0] = static_cast<char>(0xC0 | cp >> 6);
-        buf[1] = static_cast<char>(0x80 | (cp & 0x3F));
-        len = 2;
-    } else if (cp < 0x10000) {
-        buf[0] = static_cast<char>(0xE0 | cp >> 12);
-        buf[1] = static_cast<char>(0x80 | (cp >> 6 & 0x3F));
-        buf[2] = static_cast<char>(0x80 | (cp & 0x3F));
-        len = 3;
-    } else {
-        buf[0] = static_cast<char>(0xF0 | cp >> 18);
-        buf[1] = static_cast<char>(0x80 | (cp >> 12 & 0x3F));
-        buf[2] = static_cast<char>(0x80 | (cp >> 6 & 0x3F));
-        buf[3] = static_cast<char>(0x80 | (cp & 0x3F));
-        len = 4;
-    }
-    return scratch_.append(buf, len) || no_memory();
-}
-
-// A \u escape at p_ (just past the "u"). json.loads would keep a lone surrogate as
-// it is, which has no UTF-8 form, so such strings are refused.
-bool Parser::unicode_escape() noexcept {
-    uint32_t cp;
-    if (!hex4(cp)) return false;
-    if (cp >= 0xDC00 && cp <= 0xDFFF) return false;
-    if (cp >= 0xD800 && cp <= 0xDBFF) {
-        uint32_t low;
-        if (end_ - p_ < 2 || p_[0] != '\\' || p_[1] != 'u') return false;
-        p_ += 2;
-        if (!hex4(low) || low < 0xDC00 || low > 0xDFFF) return false;
-        cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
-    }
-    return put_code_point(cp);
-}
-
 // Decodes into scratch_ from the first backslash on, then copies into the arena.
 bool Parser::escaped_string(const uint8_t* start, const char*& out, uint32_t& n) noexcept {
     scratch_.truncate(0);
@@ -376,42 +373,34 @@ bool Parser::escaped_string(const uint8_t* start, const char*& out, uint32_t& n)
             break;
         }
         if (c == '\\') {
-            if (end_ - p_ < 2) return false;
-            const uint8_t e = p_[1];
-            p_ += 2;
-            char plain;
-            switch (e) {
-                case '"':
-                    plain = '"';
-                    break;
-                case '\\':
-                    plain = '\\';
-                    break;
-                case '/':
-                    plain = '/';
-                    break;
-                case 'b':
-                    plain = '\b';
-                    break;
-                case 'f':
-                    plain = '\f';
-                    break;
-                case 'n':
-                    plain = '\n';
-                    break;
-                case 'r':
-                    plain = '\r';
-                    break;
-                case 't':
-                    plain = '\t';
-                    break;
-                case 'u':
-                    if (!unicode_escape()) return false;
+            // Escapes come in runs (text json.dumps wrote as ASCII), decoded here in
+            // one loop into room reserved up front.
+            do {
+                if (end_ - p_ < 2) return false;
+                if (!scratch_.reserve_more(4)) return no_memory();
+                const uint8_t e = p_[1];
+                if (e != 'u') {
+                    const char plain = kEscape.value[e];
+                    if (!plain) return false;
+                    p_ += 2;
+                    scratch_.push_reserved(plain);
                     continue;
-                default:
-                    return false;
-            }
-            if (!scratch_.push(plain)) return no_memory();
+                }
+                // json.loads would keep a lone surrogate as it is, which has no UTF-8
+                // form, so such strings are refused.
+                if (end_ - p_ < 6) return false;
+                int32_t cp = hex4(p_ + 2);
+                if (cp < 0 || (cp >= 0xDC00 && cp <= 0xDFFF)) return false;
+                p_ += 6;
+                if (cp >= 0xD800 && cp <= 0xDBFF) {
+                    if (end_ - p_ < 6 || p_[0] != '\\' || p_[1] != 'u') return false;
+                    const int32_t low = hex4(p_ + 2);
+                    if (low < 0xDC00 || low > 0xDFFF) return false;
+                    p_ += 6;
+                    cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
+                }
+                scratch_.extend_reserved(encode_utf8(static_cast<uint32_t>(cp), scratch_.data() + scratch_.size()));
+            } while (p_ < end_ && *p_ == '\\');
             continue;
         }
         if (c < 0x80) return false;  // a raw control byte
