@@ -51,17 +51,39 @@ PyObject* convert(Walk& walk, const LoadElement& e, const JsonValue& v, const Pa
     return load::apply(e, walk.ctx, py.get(), partial);
 }
 
+// The nodes that apply_json turns into a value by themselves (its Text, Int and Float
+// cases), tested inline so that lists of numbers or strings skip the dispatch per item.
+inline bool direct_scalar(const LoadElement& e, const JsonValue& v) noexcept {
+    switch (v.kind) {
+        case JsonKind::Float:
+            return e.kind == Kind::Float && (e.allow_non_finite || std::isfinite(v.number));
+        case JsonKind::Int:
+            return e.kind == Kind::Int || e.kind == Kind::StrictInt;
+        case JsonKind::Str:
+            return e.kind == Kind::Text;
+        default:
+            return false;
+    }
+}
+
+inline PyObject* scalar_to_py(const JsonValue& v) noexcept {
+    if (v.kind == JsonKind::Float) return PyFloat_FromDouble(v.number);
+    if (v.kind == JsonKind::Int) return PyLong_FromLongLong(v.integer);
+    return str_to_py(v.str, v.size);
+}
+
 PyObject* list_of(Walk& walk, const LoadElement& e, const JsonValue& v, const Partial& partial) noexcept {
     if (v.kind != JsonKind::Array) return raise_fallback();
     Ref list = Ref::steal(PyList_New(v.size));
     if (!list) return nullptr;
+    const LoadElement& child = *e.child;
     for (uint32_t i = 0; i < v.size; ++i) {
         const JsonValue& item = v.items[i];
         PyObject* out;
         if (item.kind == JsonKind::Null) {
             if (!e.items_nullable) return raise_fallback();
             out = Py_NewRef(Py_None);
-        } else if (!(out = apply_json(walk, *e.child, item, partial))) {
+        } else if (!(out = direct_scalar(child, item) ? scalar_to_py(item) : apply_json(walk, child, item, partial))) {
             return nullptr;
         }
         PyList_SetItem(list.get(), i, out);
