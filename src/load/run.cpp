@@ -61,8 +61,11 @@ int load_delegate(PyObject* result, const LoadFieldSpec& f, const Ctx& ctx, PyOb
 // The `in` tests may run host code (a key's __eq__, a container's __contains__) that
 // changes the input; rather than guess what the host's own pass would then see, the
 // walk falls back.
-int reject_unknown(const LoadSerializer& s, PyObject* data) noexcept {
-    if (s.plain_known_keys) {
+// Under Reject the first key not in known_keys falls back; under Keep each such key is
+// copied, with the input's own key and value objects, after all fields.
+int unknown_keys(const LoadSerializer& s, PyObject* data, PyObject* result) noexcept {
+    const bool keep = s.extra_keys == ExtraKeys::Keep;
+    if (!keep && s.plain_known_keys) {
         // Exact str keys against exact str members: only str hashing and comparison run,
         // so nothing can change `data` under this loop. Any other key takes the careful walk.
         Py_ssize_t pos = 0;
@@ -84,20 +87,10 @@ int reject_unknown(const LoadSerializer& s, PyObject* data) noexcept {
         int more = walk.next(key, value);
         if (more <= 0) return more;
         int known = contains(s.known_keys, key.get());
-        if (known <= 0) return known < 0 ? -1 : raise_fallback_int();
-    }
-}
-
-// Unknown keys are copied with the input's own key and value objects, after all fields.
-int keep_unknown(const LoadSerializer& s, PyObject* data, PyObject* result) noexcept {
-    DictWalk walk(data);
-    Ref key, value;
-    for (;;) {
-        int more = walk.next(key, value);
-        if (more <= 0) return more;
-        int known = contains(s.known_keys, key.get());
         if (known < 0) return -1;
-        if (!known && PyDict_SetItem(result, key.get(), value.get()) < 0) return -1;
+        if (known) continue;
+        if (!keep) return raise_fallback_int();
+        if (PyDict_SetItem(result, key.get(), value.get()) < 0) return -1;
     }
 }
 
@@ -114,15 +107,7 @@ int load_fields(const LoadSerializer& s, const Ctx& ctx, PyObject* data, PyObjec
                             : load_absent(result, f, ctx, partial);
         if (rc < 0) return -1;
     }
-    switch (s.extra_keys) {
-        case ExtraKeys::Reject:
-            return reject_unknown(s, data);
-        case ExtraKeys::Keep:
-            return keep_unknown(s, data, result);
-        case ExtraKeys::Ignore:
-            return 0;
-    }
-    return 0;
+    return s.extra_keys == ExtraKeys::Ignore ? 0 : unknown_keys(s, data, result);
 }
 
 }  // namespace
