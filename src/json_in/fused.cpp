@@ -308,8 +308,9 @@ PyObject* apply_json(Walk& walk, const LoadElement& e, const JsonValue& v, const
 
 PyObject* run_one_json(Walk& walk, const LoadSerializer& plan, const JsonValue& obj,
                        const Partial& partial) noexcept {
-    KeyIndex* index = walk.index_for(plan);
+    KeyIndex* index = index_for(plan);
     if (!index) return nullptr;
+    if (index->has_delegate()) return raise_fallback();
     // found[slot]: the last pair with that key, as in the dict json.loads builds.
     IntBuf found, pair_slot;
     const bool extra_pass = plan.extra_keys != load::ExtraKeys::Ignore;
@@ -325,7 +326,6 @@ PyObject* run_one_json(Walk& walk, const LoadSerializer& plan, const JsonValue& 
     uint64_t unset = 0;  // template attributes still holding their placeholder
     for (size_t i = 0; i < plan.fields.size(); ++i) {
         const LoadFieldSpec& f = plan.fields[i];
-        if (f.delegate) return raise_fallback();  // host fields are not called from the tree
         const int32_t s = index->field_slot(i);
         const int32_t j = s >= 0 ? found[static_cast<size_t>(s)] : -1;
         int rc;

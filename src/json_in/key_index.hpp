@@ -7,7 +7,7 @@
 
 namespace corvane::json_in {
 
-// One plan's input keys as UTF-8 bytes, built once per call. Fields that share an
+// One plan's input keys as UTF-8 bytes, built at the plan's first run_json. Fields that share an
 // input_key share a slot. Records of one schema usually list their keys in the same
 // order, so the slot that matched position j in the previous record is tried first
 // and the hash table is the fallback.
@@ -36,6 +36,8 @@ public:
     // what remains is in the order plain stores would have given. Only made when that
     // holds: Direct fields, plain distinct exact-str attributes, at most kMaxTemplate.
     PyObject* record_template() const noexcept { return record_template_; }
+    // Some field is a Delegate: host fields are not called from the tree.
+    bool has_delegate() const noexcept { return has_delegate_; }
     static constexpr size_t kMaxTemplate = 64;
 
     // The slot whose key equals the pair's key, or -1; `pos` is the pair's position.
@@ -104,29 +106,16 @@ private:
     size_t mask_ = 0;
     PodStack<int32_t> hint_;
     PyObject* record_template_ = nullptr;
+    bool has_delegate_ = false;
 };
 
-// State of one run_json call: the plan's Ctx and the key index of each plan met so far.
-class Walk {
-public:
-    explicit Walk(const Ctx& ctx) noexcept : ctx(ctx) {}
-    Walk(const Walk&) = delete;
-    Walk& operator=(const Walk&) = delete;
-    ~Walk();
-
-    // nullptr with an exception set.
-    KeyIndex* index_for(const load::LoadSerializer& plan) noexcept;
-
+// State of one run_json call.
+struct Walk {
     const Ctx& ctx;
-
-private:
-    struct Entry {
-        const load::LoadSerializer* plan;
-        KeyIndex* index;
-    };
-    PodStack<Entry> indexes_;
-    Entry last_{nullptr, nullptr};
 };
+
+// The plan's key index, made on first use; nullptr with an exception set.
+KeyIndex* index_for(const load::LoadSerializer& plan) noexcept;
 
 uint64_t key_hash(const char* key, size_t size) noexcept;
 
