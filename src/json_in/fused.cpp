@@ -38,7 +38,7 @@ public:
     int32_t& operator[](size_t i) noexcept { return data_[i]; }
 
 private:
-    static constexpr size_t kInline = 32;
+    static constexpr size_t kInline = 64;
     int32_t inline_[kInline];
     PodStack<int32_t> heap_;
     int32_t* data_ = inline_;
