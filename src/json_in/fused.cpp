@@ -320,7 +320,7 @@ PyObject* run_one_json(Walk& walk, const LoadSerializer& plan, const JsonValue& 
         if (s >= 0) found[static_cast<size_t>(s)] = static_cast<int32_t>(j);
         if (extra_pass) pair_slot[j] = s;
     }
-    PyObject* record_template = index->record_template();
+    PyObject* record_template = plan.record_template;
     Ref result = Ref::steal(record_template ? PyDict_Copy(record_template) : PyDict_New());
     if (!result) return nullptr;
     uint64_t unset = 0;  // template attributes still holding their placeholder

@@ -74,19 +74,6 @@ int KeyIndex::build(const load::LoadSerializer& plan) noexcept {
         table_[t] = s;
         field_slot_[i] = s;
     }
-    return build_template(plan);
-}
-
-int KeyIndex::build_template(const load::LoadSerializer& plan) noexcept {
-    const size_t n = plan.fields.size();
-    if (n == 0 || n > kMaxTemplate) return 0;
-    for (const load::LoadFieldSpec& f : plan.fields)
-        if (f.delegate || !f.path.empty() || !PyUnicode_CheckExact(f.attribute)) return 0;
-    Ref t = Ref::steal(PyDict_New());
-    if (!t) return -1;
-    for (const load::LoadFieldSpec& f : plan.fields)
-        if (PyDict_SetItem(t.get(), f.attribute, Py_None) < 0) return -1;
-    if (static_cast<size_t>(PyDict_Size(t.get())) == n) record_template_ = t.release();
     return 0;
 }
 

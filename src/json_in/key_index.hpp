@@ -24,21 +24,13 @@ public:
     KeyIndex() noexcept = default;
     KeyIndex(const KeyIndex&) = delete;
     KeyIndex& operator=(const KeyIndex&) = delete;
-    ~KeyIndex() { Py_XDECREF(record_template_); }
 
     // -1 with an exception set (AccelFallback for an input_key that is not an exact
     // str: a subclass could hash and compare unlike its text).
     int build(const load::LoadSerializer& plan) noexcept;
 
-    // A dict holding every field's attribute (values None) in field order, or null.
-    // Copying it gives a record dict already sized for its fields, instead of one that
-    // grows as they are stored; the caller deletes the attributes it leaves unset, and
-    // what remains is in the order plain stores would have given. Only made when that
-    // holds: Direct fields, plain distinct exact-str attributes, at most kMaxTemplate.
-    PyObject* record_template() const noexcept { return record_template_; }
     // Some field is a Delegate: host fields are not called from the tree.
     bool has_delegate() const noexcept { return has_delegate_; }
-    static constexpr size_t kMaxTemplate = 64;
 
     // The slot whose key equals the pair's key, or -1; `pos` is the pair's position.
     int32_t match(size_t pos, const JsonPair& pair) noexcept {
@@ -69,7 +61,6 @@ public:
     size_t slot_count() const noexcept { return slots_.size(); }
 
 private:
-    int build_template(const load::LoadSerializer& plan) noexcept;
     static bool equal(const Slot& s, const char* key, uint32_t size) noexcept {
         if (s.size != size) return false;
         // Keys are short: two overlapping word loads beat a library call.
@@ -105,7 +96,6 @@ private:
     PodStack<int32_t> table_;  // open addressing over slots_, -1 empty
     size_t mask_ = 0;
     PodStack<int32_t> hint_;
-    PyObject* record_template_ = nullptr;
     bool has_delegate_ = false;
 };
 

@@ -125,6 +125,14 @@ struct LoadSerializer {
     // str key runs no host code (set at decoding).
     bool plain_known_keys = false;
     std::vector<LoadFieldSpec> fields;
+    // A dict holding every field's attribute (values None) in field order, or null.
+    // Copying it gives a record dict already sized for its fields, instead of one that
+    // grows as they are stored; a run deletes the attributes it leaves unset (before
+    // any unknown key is kept), and what remains is in the order plain stores would
+    // have given. Only made when that holds: Direct fields, plain distinct exact-str
+    // attributes, at most kMaxTemplate of them.
+    PyObject* record_template = nullptr;
+    static constexpr size_t kMaxTemplate = 64;
     // Made by the first run_json and kept, since it depends on the fields alone; the
     // only state it gains later (key order hints, known_keys answers for a frozenset of
     // exact strs) holds for every call.

@@ -6,12 +6,15 @@
 namespace corvane::load {
 namespace {
 
+// A field's answer when it stored nothing.
+constexpr int kNotStored = 1;
+
 // Absent Direct field: skipped under partial, else required falls back, else the default.
 int load_absent(PyObject* result, const LoadFieldSpec& f, const Ctx& ctx, const Partial& partial) noexcept {
     int skipped = partial.skips(f.name);
-    if (skipped != 0) return skipped < 0 ? -1 : 0;
+    if (skipped != 0) return skipped < 0 ? -1 : kNotStored;
     if (f.required) return raise_fallback_int();
-    if (f.default_value == ctx.missing) return 0;
+    if (f.default_value == ctx.missing) return kNotStored;
     // Stored as it is: never called, converted or validated.
     return set_load_value(result, f, f.default_value);
 }
@@ -96,7 +99,9 @@ int unknown_keys(const LoadSerializer& s, PyObject* data, PyObject* result) noex
 
 int load_fields(const LoadSerializer& s, const Ctx& ctx, PyObject* data, PyObject* result,
                 const Partial& partial) noexcept {
-    for (const LoadFieldSpec& f : s.fields) {
+    uint64_t unset = 0;  // template attributes still holding their placeholder
+    for (size_t i = 0; i < s.fields.size(); ++i) {
+        const LoadFieldSpec& f = s.fields[i];
         // Plain dict lookup, so a subclass's __getitem__/get is not consulted. The value
         // is held at once: converters and validators may change `data`.
         PyObject* found = PyDict_GetItemWithError(data, f.input_key);
@@ -106,7 +111,11 @@ int load_fields(const LoadSerializer& s, const Ctx& ctx, PyObject* data, PyObjec
                  : found    ? load_present(result, f, ctx, found, partial)
                             : load_absent(result, f, ctx, partial);
         if (rc < 0) return -1;
+        if (rc == kNotStored) unset |= uint64_t{1} << (i & 63);
     }
+    if (s.record_template)
+        for (size_t i = 0; unset; ++i, unset >>= 1)
+            if ((unset & 1) && PyDict_DelItem(result, s.fields[i].attribute) < 0) return -1;
     return s.extra_keys == ExtraKeys::Ignore ? 0 : unknown_keys(s, data, result);
 }
 
@@ -116,7 +125,7 @@ PyObject* run_one(const LoadSerializer& s, const Ctx& ctx, PyObject* data, const
     if (!is_dict(data)) return raise_fallback();
     DepthGuard guard;
     if (!enter_or_fallback(guard)) return nullptr;
-    Ref result = Ref::steal(PyDict_New());
+    Ref result = Ref::steal(s.record_template ? PyDict_Copy(s.record_template) : PyDict_New());
     if (!result || load_fields(s, ctx, data, result.get(), partial) < 0) return nullptr;
     return result.release();
 }
