@@ -16,7 +16,6 @@ std::unique_ptr<Serializer> parse_serializer(PyObject* payload, Arena& arena) no
 // map objects, files) raise AccelFallback before their first item is taken, because the
 // host re-runs the whole call and would otherwise see them already partly consumed.
 PyObject* run(const Serializer& s, const Ctx& ctx, PyObject* obj, bool many) noexcept;
-PyObject* run_one(const Serializer& s, const Ctx& ctx, PyObject* obj) noexcept;
 
 // The field's value, or a new reference to ctx.missing when the object lacks it.
 PyObject* get_value(const FieldSpec& f, const Ctx& ctx, PyObject* obj) noexcept;
@@ -24,9 +23,5 @@ PyObject* get_value(const FieldSpec& f, const Ctx& ctx, PyObject* obj) noexcept;
 // One value converted by `e`, for a caller that may still fall back afterwards (the
 // fused JSON dump): every one-shot iterable met below `e` falls back before it is read.
 PyObject* apply(const Element& e, const Ctx& ctx, PyObject* value) noexcept;
-
-// iter(obj) for a walk of ListOf or many input. With `may_fall_back`, anything the host
-// could not iterate a second time raises AccelFallback instead, before any item is taken.
-PyObject* get_iter(PyObject* obj, bool may_fall_back) noexcept;
 
 }  // namespace corvane::dump

@@ -6,6 +6,7 @@
 #include "module/compat.hpp"
 #include "module/fallback.hpp"
 #include "module/ref.hpp"
+#include "module/walk.hpp"
 
 namespace corvane::dump {
 
@@ -29,33 +30,5 @@ inline PyObject* fetch(const FieldSpec& f, const Ctx& ctx, PyObject* obj) noexce
 
 PyObject* apply_dict_of(const Element& e, const Ctx& ctx, PyObject* value, bool reiterable_only) noexcept;
 PyObject* apply_tuple_of(const Element& e, const Ctx& ctx, PyObject* value, bool reiterable_only) noexcept;
-
-// Calls fn(item) for each item of `seq` in iteration order; fn returns 0 or -1. Exact
-// lists and tuples are walked by index, which is what their iterators do (a list that
-// host code changes meanwhile is read at its current length).
-template <class F>
-int for_each_item(PyObject* seq, bool reiterable_only, F&& fn) noexcept {
-    if (PyList_CheckExact(seq)) {
-        for (Py_ssize_t i = 0; i < PyList_Size(seq); ++i) {
-            // Owned while fn runs: host code may drop it from the list.
-            Ref item = Ref::borrow(PyList_GetItem(seq, i));
-            if (fn(item.get()) < 0) return -1;
-        }
-        return 0;
-    }
-    if (PyTuple_CheckExact(seq)) {
-        const Py_ssize_t n = PyTuple_Size(seq);
-        for (Py_ssize_t i = 0; i < n; ++i) {
-            if (fn(PyTuple_GetItem(seq, i)) < 0) return -1;
-        }
-        return 0;
-    }
-    Ref it = Ref::steal(get_iter(seq, reiterable_only));
-    if (!it) return -1;
-    while (Ref item = Ref::steal(PyIter_Next(it.get()))) {
-        if (fn(item.get()) < 0) return -1;
-    }
-    return PyErr_Occurred() ? -1 : 0;
-}
 
 }  // namespace corvane::dump

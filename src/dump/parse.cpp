@@ -4,6 +4,7 @@
 #include <new>
 
 #include "dump/internal.hpp"
+#include "json_out/json_out.hpp"
 #include "module/arena.hpp"
 #include "module/depth.hpp"
 #include "module/payload.hpp"
@@ -192,7 +193,7 @@ std::unique_ptr<Serializer> parse_serializer(PyObject* payload, Arena& arena) no
         if (parse_field(entry.get(), arena, f) < 0) return nullptr;
         if (!f.delegate) s->may_fall_back |= f.element.may_fall_back;
     }
-    if (make_template(*s, arena) < 0) return nullptr;
+    if (make_template(*s, arena) < 0 || json_out::build_keys(*s) < 0) return nullptr;
     return s;
 }
 

@@ -62,13 +62,14 @@ struct FieldSpec {
     Element element;                    // Direct
 };
 
-// What the JSON writer derives once from a serializer's out_keys, on its first run_json:
-// each field's written `"key": ` text, and for each field the index of the first field
-// with an equal key (so a record that would repeat a key is caught). Only json_out
-// reads or fills it.
+// What the JSON writer needs of a serializer's out_keys, built with the plan: each
+// field's written `"key": ` text (empty when the key could not be escaped then, so that
+// writing the field raises its error), and for each field the index of the first field
+// with an equal key, so that a record that would repeat a key is caught. `host_keys`:
+// some key's equality is host code, which the writer leaves to the host.
 struct JsonKeys {
-    bool ready = false;
     bool distinct = true;
+    bool host_keys = false;
     std::vector<std::string> text;
     std::vector<uint32_t> first;
 };
@@ -81,7 +82,7 @@ struct Serializer {
     // Null, or the out_keys mapped to None in a dict sized once: each record then starts
     // as a copy of it instead of an empty dict that grows as fields are stored.
     PyObject* out_template = nullptr;
-    mutable JsonKeys json_keys;
+    JsonKeys json_keys;
 };
 
 }  // namespace corvane::dump

@@ -40,7 +40,7 @@ PyObject* apply_list_of(const Element& e, const Ctx& ctx, PyObject* value, bool 
 // so a one-shot iterable falls back here exactly as in ListOf.
 PyObject* apply_dict_copy(PyObject* value, const Ctx& ctx, bool reiterable_only) noexcept {
     if (reiterable_only && !is_reiterable(value)) {
-        Ref keys = Ref::steal(PyObject_GetAttrString(value, "keys"));
+        Ref keys = Ref::steal(PyObject_GetAttr(value, g_names.keys));
         if (!keys) {
             if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return nullptr;
             PyErr_Clear();
@@ -189,20 +189,8 @@ PyObject* run_in(const Serializer& s, const Ctx& ctx, PyObject* obj, bool many, 
     return rc < 0 ? nullptr : out.release();
 }
 
-PyObject* get_iter(PyObject* obj, bool may_fall_back) noexcept {
-    // Checked before iter() so that no host code runs ahead of the fallback.
-    if (may_fall_back && !is_reiterable(obj)) return raise_fallback();
-    return PyObject_GetIter(obj);
-}
-
 PyObject* run(const Serializer& s, const Ctx& ctx, PyObject* obj, bool many) noexcept {
     return run_in(s, ctx, obj, many, s.may_fall_back);
-}
-
-PyObject* run_one(const Serializer& s, const Ctx& ctx, PyObject* obj) noexcept {
-    DepthGuard guard;
-    if (!guard.enter(kWhere)) return nullptr;
-    return run_one_in(s, ctx, obj, s.may_fall_back);
 }
 
 PyObject* apply(const Element& e, const Ctx& ctx, PyObject* value) noexcept {

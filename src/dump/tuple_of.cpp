@@ -18,8 +18,8 @@ PyObject* apply_tuple_of(const Element& e, const Ctx& ctx, PyObject* value, bool
     // Counted while walking: a converter that grows or shrinks the list, or a __len__
     // that lied, must not leave an empty slot or drop an item, so the call falls back.
     Py_ssize_t i = 0;
-    const int rc = for_each_item(value, reiterable_only, [&](PyObject* item) noexcept {
-        if (i == n) return raise_fallback_int();
+    const int rc = for_each_item(value, reiterable_only, [&](PyObject* item) noexcept -> int {
+        if (i == n) return raise_fallback();
         PyObject* r = apply_in(e.items[static_cast<size_t>(i)], ctx, item, reiterable_only);
         if (!r) return -1;
         PyTuple_SetItem(out.get(), i++, r);

@@ -38,7 +38,7 @@ public:
     int32_t& operator[](size_t i) noexcept { return data_[i]; }
 
 private:
-    static constexpr size_t kInline = 32;
+    static constexpr size_t kInline = 64;
     int32_t inline_[kInline];
     PodStack<int32_t> heap_;
     int32_t* data_ = inline_;
@@ -51,17 +51,39 @@ PyObject* convert(Walk& walk, const LoadElement& e, const JsonValue& v, const Pa
     return load::apply(e, walk.ctx, py.get(), partial);
 }
 
+// The nodes that apply_json turns into a value by themselves (its Text, Int and Float
+// cases), tested inline so that lists of numbers or strings skip the dispatch per item.
+inline bool direct_scalar(const LoadElement& e, const JsonValue& v) noexcept {
+    switch (v.kind) {
+        case JsonKind::Float:
+            return e.kind == Kind::Float && (e.allow_non_finite || std::isfinite(v.number));
+        case JsonKind::Int:
+            return e.kind == Kind::Int || e.kind == Kind::StrictInt;
+        case JsonKind::Str:
+            return e.kind == Kind::Text;
+        default:
+            return false;
+    }
+}
+
+inline PyObject* scalar_to_py(const JsonValue& v) noexcept {
+    if (v.kind == JsonKind::Float) return PyFloat_FromDouble(v.number);
+    if (v.kind == JsonKind::Int) return PyLong_FromLongLong(v.integer);
+    return str_to_py(v.str, v.size);
+}
+
 PyObject* list_of(Walk& walk, const LoadElement& e, const JsonValue& v, const Partial& partial) noexcept {
     if (v.kind != JsonKind::Array) return raise_fallback();
     Ref list = Ref::steal(PyList_New(v.size));
     if (!list) return nullptr;
+    const LoadElement& child = *e.child;
     for (uint32_t i = 0; i < v.size; ++i) {
         const JsonValue& item = v.items[i];
         PyObject* out;
         if (item.kind == JsonKind::Null) {
             if (!e.items_nullable) return raise_fallback();
             out = Py_NewRef(Py_None);
-        } else if (!(out = apply_json(walk, *e.child, item, partial))) {
+        } else if (!(out = direct_scalar(child, item) ? scalar_to_py(item) : apply_json(walk, child, item, partial))) {
             return nullptr;
         }
         PyList_SetItem(list.get(), i, out);
@@ -286,8 +308,9 @@ PyObject* apply_json(Walk& walk, const LoadElement& e, const JsonValue& v, const
 
 PyObject* run_one_json(Walk& walk, const LoadSerializer& plan, const JsonValue& obj,
                        const Partial& partial) noexcept {
-    KeyIndex* index = walk.index_for(plan);
+    KeyIndex* index = index_for(plan);
     if (!index) return nullptr;
+    if (index->has_delegate()) return raise_fallback();
     // found[slot]: the last pair with that key, as in the dict json.loads builds.
     IntBuf found, pair_slot;
     const bool extra_pass = plan.extra_keys != load::ExtraKeys::Ignore;
@@ -297,13 +320,12 @@ PyObject* run_one_json(Walk& walk, const LoadSerializer& plan, const JsonValue& 
         if (s >= 0) found[static_cast<size_t>(s)] = static_cast<int32_t>(j);
         if (extra_pass) pair_slot[j] = s;
     }
-    PyObject* record_template = index->record_template();
+    PyObject* record_template = plan.record_template;
     Ref result = Ref::steal(record_template ? PyDict_Copy(record_template) : PyDict_New());
     if (!result) return nullptr;
     uint64_t unset = 0;  // template attributes still holding their placeholder
     for (size_t i = 0; i < plan.fields.size(); ++i) {
         const LoadFieldSpec& f = plan.fields[i];
-        if (f.delegate) return raise_fallback();  // host fields are not called from the tree
         const int32_t s = index->field_slot(i);
         const int32_t j = s >= 0 ? found[static_cast<size_t>(s)] : -1;
         int rc;

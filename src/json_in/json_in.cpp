@@ -98,7 +98,7 @@ PyObject* run_many_streamed(const load::LoadSerializer& s, const Ctx& ctx, Parse
                             const load::Partial& partial) noexcept {
     Ref list = Ref::steal(PyList_New(0));
     if (!list) return nullptr;
-    Walk walk(ctx);
+    Walk walk{ctx};
     for (;;) {
         JsonValue item;
         switch (parser.next_item(item)) {
@@ -153,7 +153,7 @@ PyObject* run_json(const load::LoadSerializer& s, const Ctx& ctx, PyObject* data
             return PyErr_NoMemory();
     }
     if (doc.root.kind != JsonKind::Object) return raise_fallback();
-    Walk walk(ctx);
+    Walk walk{ctx};
     return run_one_json(walk, s, doc.root, partial);
 }
 

@@ -46,6 +46,7 @@ int KeyIndex::build(const load::LoadSerializer& plan) noexcept {
     }
     mask_ = cap - 1;
     for (size_t i = 0; i < n; ++i) {
+        if (plan.fields[i].delegate) has_delegate_ = true;
         PyObject* input_key = plan.fields[i].input_key;
         if (!PyUnicode_CheckExact(input_key)) return raise_fallback_int();
         Py_ssize_t size;
@@ -73,50 +74,29 @@ int KeyIndex::build(const load::LoadSerializer& plan) noexcept {
         table_[t] = s;
         field_slot_[i] = s;
     }
-    return build_template(plan);
-}
-
-int KeyIndex::build_template(const load::LoadSerializer& plan) noexcept {
-    const size_t n = plan.fields.size();
-    if (n == 0 || n > kMaxTemplate) return 0;
-    for (const load::LoadFieldSpec& f : plan.fields)
-        if (f.delegate || !f.path.empty() || !PyUnicode_CheckExact(f.attribute)) return 0;
-    Ref t = Ref::steal(PyDict_New());
-    if (!t) return -1;
-    for (const load::LoadFieldSpec& f : plan.fields)
-        if (PyDict_SetItem(t.get(), f.attribute, Py_None) < 0) return -1;
-    if (static_cast<size_t>(PyDict_Size(t.get())) == n) record_template_ = t.release();
     return 0;
 }
 
-Walk::~Walk() {
-    for (size_t i = 0; i < indexes_.size(); ++i) delete indexes_[i].index;
-}
+void release_key_index(KeyIndex* index) noexcept { delete index; }
 
-KeyIndex* Walk::index_for(const load::LoadSerializer& plan) noexcept {
-    if (last_.plan == &plan) return last_.index;
-    for (size_t i = 0; i < indexes_.size(); ++i) {
-        if (indexes_[i].plan == &plan) {
-            last_ = indexes_[i];
-            return last_.index;
-        }
-    }
+KeyIndex* index_for(const load::LoadSerializer& plan) noexcept {
+    if (KeyIndex* index = plan.key_index.get()) return index;
     auto* index = new (std::nothrow) KeyIndex();
     if (!index) {
         PyErr_NoMemory();
         return nullptr;
     }
-    if (!indexes_.push({&plan, index})) {
-        delete index;
-        PyErr_NoMemory();
-        return nullptr;
-    }
     if (index->build(plan) < 0) {
-        indexes_.truncate(indexes_.size() - 1);
         delete index;
         return nullptr;
     }
-    last_ = {&plan, index};
+    // A collection during the build may run finalizers, and with them another call
+    // that made its own index meanwhile: the first one stored is kept.
+    if (KeyIndex* other = plan.key_index.get()) {
+        delete index;
+        return other;
+    }
+    plan.key_index.set(index);
     return index;
 }
 

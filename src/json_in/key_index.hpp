@@ -7,7 +7,7 @@
 
 namespace corvane::json_in {
 
-// One plan's input keys as UTF-8 bytes, built once per call. Fields that share an
+// One plan's input keys as UTF-8 bytes, built at the plan's first run_json. Fields that share an
 // input_key share a slot. Records of one schema usually list their keys in the same
 // order, so the slot that matched position j in the previous record is tried first
 // and the hash table is the fallback.
@@ -24,19 +24,13 @@ public:
     KeyIndex() noexcept = default;
     KeyIndex(const KeyIndex&) = delete;
     KeyIndex& operator=(const KeyIndex&) = delete;
-    ~KeyIndex() { Py_XDECREF(record_template_); }
 
     // -1 with an exception set (AccelFallback for an input_key that is not an exact
     // str: a subclass could hash and compare unlike its text).
     int build(const load::LoadSerializer& plan) noexcept;
 
-    // A dict holding every field's attribute (values None) in field order, or null.
-    // Copying it gives a record dict already sized for its fields, instead of one that
-    // grows as they are stored; the caller deletes the attributes it leaves unset, and
-    // what remains is in the order plain stores would have given. Only made when that
-    // holds: Direct fields, plain distinct exact-str attributes, at most kMaxTemplate.
-    PyObject* record_template() const noexcept { return record_template_; }
-    static constexpr size_t kMaxTemplate = 64;
+    // Some field is a Delegate: host fields are not called from the tree.
+    bool has_delegate() const noexcept { return has_delegate_; }
 
     // The slot whose key equals the pair's key, or -1; `pos` is the pair's position.
     int32_t match(size_t pos, const JsonPair& pair) noexcept {
@@ -67,7 +61,6 @@ public:
     size_t slot_count() const noexcept { return slots_.size(); }
 
 private:
-    int build_template(const load::LoadSerializer& plan) noexcept;
     static bool equal(const Slot& s, const char* key, uint32_t size) noexcept {
         if (s.size != size) return false;
         // Keys are short: two overlapping word loads beat a library call.
@@ -103,30 +96,16 @@ private:
     PodStack<int32_t> table_;  // open addressing over slots_, -1 empty
     size_t mask_ = 0;
     PodStack<int32_t> hint_;
-    PyObject* record_template_ = nullptr;
+    bool has_delegate_ = false;
 };
 
-// State of one run_json call: the plan's Ctx and the key index of each plan met so far.
-class Walk {
-public:
-    explicit Walk(const Ctx& ctx) noexcept : ctx(ctx) {}
-    Walk(const Walk&) = delete;
-    Walk& operator=(const Walk&) = delete;
-    ~Walk();
-
-    // nullptr with an exception set.
-    KeyIndex* index_for(const load::LoadSerializer& plan) noexcept;
-
+// State of one run_json call.
+struct Walk {
     const Ctx& ctx;
-
-private:
-    struct Entry {
-        const load::LoadSerializer* plan;
-        KeyIndex* index;
-    };
-    PodStack<Entry> indexes_;
-    Entry last_{nullptr, nullptr};
 };
+
+// The plan's key index, made on first use; nullptr with an exception set.
+KeyIndex* index_for(const load::LoadSerializer& plan) noexcept;
 
 uint64_t key_hash(const char* key, size_t size) noexcept;
 

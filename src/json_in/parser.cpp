@@ -6,11 +6,12 @@
 #include <cstdlib>
 #include <limits>
 
-#if defined(__SSE2__)
+#if defined(__SSE2__) || defined(_M_X64)
 #include <emmintrin.h>
 #endif
 
 #include "json_in/parser.hpp"
+#include "json_in/to_double.hpp"
 
 namespace corvane::json_in {
 
@@ -74,11 +75,61 @@ struct PlainTable {
 };
 constexpr PlainTable kPlain;
 
-inline int hex_digit(uint8_t c) noexcept {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
+struct HexTable {
+    int8_t value[256];
+    constexpr HexTable() : value() {
+        for (int c = 0; c < 256; ++c) value[c] = -1;
+        for (int c = '0'; c <= '9'; ++c) value[c] = static_cast<int8_t>(c - '0');
+        for (int c = 'a'; c <= 'f'; ++c) value[c] = static_cast<int8_t>(c - 'a' + 10);
+        for (int c = 'A'; c <= 'F'; ++c) value[c] = static_cast<int8_t>(c - 'A' + 10);
+    }
+};
+constexpr HexTable kHex;
+
+// Four hex digits at p as a code unit, or -1.
+inline int32_t hex4(const uint8_t* p) noexcept {
+    const int32_t a = kHex.value[p[0]], b = kHex.value[p[1]], c = kHex.value[p[2]], d = kHex.value[p[3]];
+    return (a | b | c | d) < 0 ? -1 : a << 12 | b << 8 | c << 4 | d;
+}
+
+// The byte each one-letter escape stands for; 0 for none (\u is read apart).
+struct EscapeTable {
+    char value[256];
+    constexpr EscapeTable() : value() {
+        value['"'] = '"';
+        value['\\'] = '\\';
+        value['/'] = '/';
+        value['b'] = '\b';
+        value['f'] = '\f';
+        value['n'] = '\n';
+        value['r'] = '\r';
+        value['t'] = '\t';
+    }
+};
+constexpr EscapeTable kEscape;
+
+// Writes the UTF-8 form of cp (no surrogate) at out; returns its length.
+inline size_t encode_utf8(uint32_t cp, char* out) noexcept {
+    if (cp < 0x80) {
+        out[0] = static_cast<char>(cp);
+        return 1;
+    }
+    if (cp < 0x800) {
+        out[0] = static_cast<char>(0xC0 | cp >> 6);
+        out[1] = static_cast<char>(0x80 | (cp & 0x3F));
+        return 2;
+    }
+    if (cp < 0x10000) {
+        out[0] = static_cast<char>(0xE0 | cp >> 12);
+        out[1] = static_cast<char>(0x80 | (cp >> 6 & 0x3F));
+        out[2] = static_cast<char>(0x80 | (cp & 0x3F));
+        return 3;
+    }
+    out[0] = static_cast<char>(0xF0 | cp >> 18);
+    out[1] = static_cast<char>(0x80 | (cp >> 12 & 0x3F));
+    out[2] = static_cast<char>(0x80 | (cp >> 6 & 0x3F));
+    out[3] = static_cast<char>(0x80 | (cp & 0x3F));
+    return 4;
 }
 
 inline bool is_digit(uint8_t c) noexcept { return c >= '0' && c <= '9'; }
@@ -224,7 +275,7 @@ bool Parser::object(JsonValue& out) noexcept {
 void Parser::skip_plain() noexcept {
     const uint8_t* p = p_;
     const uint8_t* const end = end_;
-#if defined(__SSE2__)
+#if defined(__SSE2__) || defined(_M_X64)
     // Signed compares put bytes of 0x80 and above below 0x20 too, so one test finds
     // control bytes and multi-byte leads alike.
     const __m128i quote = _mm_set1_epi8('"');
@@ -305,59 +356,6 @@ bool Parser::string(const char*& out, uint32_t& n) noexcept {
     }
 }
 
-bool Parser::hex4(uint32_t& cp) noexcept {
-    if (end_ - p_ < 4) return false;
-    cp = 0;
-    for (int i = 0; i < 4; ++i) {
-        const int d = hex_digit(p_[i]);
-        if (d < 0) return false;
-        cp = cp << 4 | static_cast<uint32_t>(d);
-    }
-    p_ += 4;
-    return true;
-}
-
-bool Parser::put_code_point(uint32_t cp) noexcept {
-    char buf[4];
-    size_t len;
-    if (cp < 0x80) {
-        buf[0] = static_cast<char>(cp);
-        len = 1;
-    } else if (cp < 0x800) {
-        buf[0] = static_cast<char>(0xC0 | cp >> 6);
-        buf[1] = static_cast<char>(0x80 | (cp & 0x3F));
-        len = 2;
-    } else if (cp < 0x10000) {
-        buf[0] = static_cast<char>(0xE0 | cp >> 12);
-        buf[1] = static_cast<char>(0x80 | (cp >> 6 & 0x3F));
-        buf[2] = static_cast<char>(0x80 | (cp & 0x3F));
-        len = 3;
-    } else {
-        buf[0] = static_cast<char>(0xF0 | cp >> 18);
-        buf[1] = static_cast<char>(0x80 | (cp >> 12 & 0x3F));
-        buf[2] = static_cast<char>(0x80 | (cp >> 6 & 0x3F));
-        buf[3] = static_cast<char>(0x80 | (cp & 0x3F));
-        len = 4;
-    }
-    return scratch_.append(buf, len) || no_memory();
-}
-
-// A \u escape at p_ (just past the "u"). json.loads would keep a lone surrogate as
-// it is, which has no UTF-8 form, so such strings are refused.
-bool Parser::unicode_escape() noexcept {
-    uint32_t cp;
-    if (!hex4(cp)) return false;
-    if (cp >= 0xDC00 && cp <= 0xDFFF) return false;
-    if (cp >= 0xD800 && cp <= 0xDBFF) {
-        uint32_t low;
-        if (end_ - p_ < 2 || p_[0] != '\\' || p_[1] != 'u') return false;
-        p_ += 2;
-        if (!hex4(low) || low < 0xDC00 || low > 0xDFFF) return false;
-        cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
-    }
-    return put_code_point(cp);
-}
-
 // Decodes into scratch_ from the first backslash on, then copies into the arena.
 bool Parser::escaped_string(const uint8_t* start, const char*& out, uint32_t& n) noexcept {
     scratch_.truncate(0);
@@ -375,42 +373,34 @@ bool Parser::escaped_string(const uint8_t* start, const char*& out, uint32_t& n)
             break;
         }
         if (c == '\\') {
-            if (end_ - p_ < 2) return false;
-            const uint8_t e = p_[1];
-            p_ += 2;
-            char plain;
-            switch (e) {
-                case '"':
-                    plain = '"';
-                    break;
-                case '\\':
-                    plain = '\\';
-                    break;
-                case '/':
-                    plain = '/';
-                    break;
-                case 'b':
-                    plain = '\b';
-                    break;
-                case 'f':
-                    plain = '\f';
-                    break;
-                case 'n':
-                    plain = '\n';
-                    break;
-                case 'r':
-                    plain = '\r';
-                    break;
-                case 't':
-                    plain = '\t';
-                    break;
-                case 'u':
-                    if (!unicode_escape()) return false;
+            // Escapes come in runs (text json.dumps wrote as ASCII), decoded here in
+            // one loop into room reserved up front.
+            do {
+                if (end_ - p_ < 2) return false;
+                if (!scratch_.reserve_more(4)) return no_memory();
+                const uint8_t e = p_[1];
+                if (e != 'u') {
+                    const char plain = kEscape.value[e];
+                    if (!plain) return false;
+                    p_ += 2;
+                    scratch_.push_reserved(plain);
                     continue;
-                default:
-                    return false;
-            }
-            if (!scratch_.push(plain)) return no_memory();
+                }
+                // json.loads would keep a lone surrogate as it is, which has no UTF-8
+                // form, so such strings are refused.
+                if (end_ - p_ < 6) return false;
+                int32_t cp = hex4(p_ + 2);
+                if (cp < 0 || (cp >= 0xDC00 && cp <= 0xDFFF)) return false;
+                p_ += 6;
+                if (cp >= 0xD800 && cp <= 0xDBFF) {
+                    if (end_ - p_ < 6 || p_[0] != '\\' || p_[1] != 'u') return false;
+                    const int32_t low = hex4(p_ + 2);
+                    if (low < 0xDC00 || low > 0xDFFF) return false;
+                    p_ += 6;
+                    cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
+                }
+                scratch_.extend_reserved(encode_utf8(static_cast<uint32_t>(cp), scratch_.data() + scratch_.size()));
+            } while (p_ < end_ && *p_ == '\\');
             continue;
         }
         if (c < 0x80) return false;  // a raw control byte
@@ -429,63 +419,88 @@ bool Parser::escaped_string(const uint8_t* start, const char*& out, uint32_t& n)
     return true;
 }
 
+// Eight ASCII digits at p as their value, or -1 when any byte is not a digit: one
+// word read and three multiplications, each folding neighbouring groups of digits.
+inline int64_t eight_digits(const uint8_t* p) noexcept {
+    uint64_t w;
+    std::memcpy(&w, p, 8);
+    if constexpr (std::endian::native != std::endian::little) {
+        w = 0;
+        for (int i = 7; i >= 0; --i) w = w << 8 | p[i];
+    }
+    // A digit is 0x30-0x39: high nibble 3, and adding 6 leaves it below 0x40.
+    if ((((w & 0xF0F0F0F0F0F0F0F0ull) | (((w + 0x0606060606060606ull) & 0xF0F0F0F0F0F0F0F0ull) >> 4))) !=
+        0x3333333333333333ull)
+        return -1;
+    w = (w & 0x0F0F0F0F0F0F0F0Full) * (10 * 256 + 1) >> 8;
+    w = (w & 0x00FF00FF00FF00FFull) * (100 * 65536 + 1) >> 16;
+    return static_cast<int64_t>((w & 0x0000FFFF0000FFFFull) * (10000 * 4294967296ull + 1) >> 32);
+}
+
 // Integers of up to 18 digits are exact in int64; a longer integer part would need
 // a big integer (and json.loads may refuse it by its digit limit), so it is refused.
+// Reads through a local pointer: stores through `this` would reload the bounds.
 bool Parser::number(JsonValue& out) noexcept {
-    const uint8_t* start = p_;
-    const bool negative = *p_ == '-';
+    const uint8_t* const start = p_;
+    const uint8_t* const end = end_;
+    const uint8_t* p = p_;
+    const bool negative = *p == '-';
     if (negative) {
-        ++p_;
-        if (p_ >= end_) return false;
-        if (*p_ == 'I') {
+        ++p;
+        if (p < end && *p == 'I') {
+            p_ = p;
             out.kind = JsonKind::Float;
             out.number = -std::numeric_limits<double>::infinity();
             return literal("Infinity", 8);
         }
     }
-    if (p_ >= end_ || !is_digit(*p_)) return false;
-    uint64_t mantissa = 0;  // the digits read so far, integer part and fraction
-    int64_t int_digits = 0;
-    if (*p_ == '0') {
-        ++p_;
-        int_digits = 1;
+    if (p >= end || !is_digit(*p)) return false;
+    uint64_t mantissa = 0;  // the first 19 significant digits, integer part and fraction
+    if (*p == '0') {
+        ++p;
     } else {
-        while (p_ < end_ && is_digit(*p_)) {
-            if (++int_digits > 18) return false;
-            mantissa = mantissa * 10 + (*p_ - '0');
-            ++p_;
-        }
+        const uint8_t* first = p;
+        while (p < end && is_digit(*p)) mantissa = mantissa * 10 + (*p++ - '0');
+        if (p - first > 18) return false;
     }
     bool is_float = false;
-    bool exact = true;             // every digit is in `mantissa`
-    int64_t fraction_used = 0;     // fraction digits in `mantissa`
-    if (p_ < end_ && *p_ == '.') {
-        ++p_;
-        if (p_ >= end_ || !is_digit(*p_)) return false;
-        while (p_ < end_ && is_digit(*p_)) {
-            if (mantissa < 100'000'000'000'000'000ull) {
-                mantissa = mantissa * 10 + (*p_ - '0');
+    bool truncated = false;     // digits beyond `mantissa` were dropped
+    int64_t fraction_used = 0;  // fraction digits in `mantissa`, leading zeros included
+    if (p < end && *p == '.') {
+        ++p;
+        if (p >= end || !is_digit(*p)) return false;
+        // Eight at a time while the mantissa has room for them.
+        while (end - p >= 8 && mantissa < 10'000'000'000ull) {
+            const int64_t v = eight_digits(p);
+            if (v < 0) break;
+            mantissa = mantissa * 100'000'000 + static_cast<uint64_t>(v);
+            fraction_used += 8;
+            p += 8;
+        }
+        for (; p < end && is_digit(*p); ++p) {
+            if (mantissa < 1'000'000'000'000'000'000ull) {
+                mantissa = mantissa * 10 + (*p - '0');
                 ++fraction_used;
             } else {
-                exact = false;
+                truncated = true;
             }
-            ++p_;
         }
         is_float = true;
     }
     int64_t exponent = 0;
-    if (p_ < end_ && (*p_ == 'e' || *p_ == 'E')) {
-        ++p_;
+    if (p < end && (*p == 'e' || *p == 'E')) {
+        ++p;
         bool expnegative = false;
-        if (p_ < end_ && (*p_ == '+' || *p_ == '-')) expnegative = *p_++ == '-';
-        if (p_ >= end_ || !is_digit(*p_)) return false;
-        while (p_ < end_ && is_digit(*p_)) {
-            if (exponent < 1'000'000'000) exponent = exponent * 10 + (*p_ - '0');
-            ++p_;
-        }
+        if (p < end && (*p == '+' || *p == '-')) expnegative = *p++ == '-';
+        if (p >= end || !is_digit(*p)) return false;
+        // Saturating far beyond any input's digit count keeps every result exact: past
+        // it the value is an infinity or a zero whatever the digits.
+        for (; p < end && is_digit(*p); ++p)
+            if (exponent < 1'000'000'000'000'000) exponent = exponent * 10 + (*p - '0');
         if (expnegative) exponent = -exponent;
         is_float = true;
     }
+    p_ = p;
     if (!is_float) {
         out.kind = JsonKind::Int;
         out.integer = negative ? -static_cast<int64_t>(mantissa) : static_cast<int64_t>(mantissa);
@@ -497,28 +512,44 @@ bool Parser::number(JsonValue& out) noexcept {
     static constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
                                         1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
     const int64_t e10 = exponent - fraction_used;
-    if (exact && mantissa <= (uint64_t{1} << 53) && e10 >= -22 && e10 <= 22) {
+    if (!truncated && mantissa <= (uint64_t{1} << 53) && e10 >= -22 && e10 <= 22) {
         double d = static_cast<double>(mantissa);
         d = e10 < 0 ? d / kPow10[-e10] : d * kPow10[e10];
         out.number = negative ? -d : d;
         return true;
     }
-    // Every other literal goes through the interpreter's own correctly rounded
-    // conversion, which float() uses: the standard library's is missing from libc++
-    // and needs a newer libstdc++ than the wheels may. It wants a terminating NUL,
-    // which the input may lack, and gives a signed infinity beyond the double range.
-    const size_t n = static_cast<size_t>(p_ - start);
-    char small[64];
-    char* text = n < sizeof small ? small : static_cast<char*>(PyMem_Malloc(n + 1));
-    if (!text) return no_memory();
-    std::memcpy(text, start, n);
-    text[n] = '\0';
-    const double d = PyOS_string_to_double(text, nullptr, nullptr);
-    if (text != small) PyMem_Free(text);
-    if (d == -1.0 && PyErr_Occurred()) {
-        // The literal is valid, so only memory can run out; the caller raises that.
-        PyErr_Clear();
+    // With digits dropped the value lies between mantissa and mantissa + 1 at this
+    // exponent; when both round to one double, so does the value.
+    double d;
+    if (decimal_to_double(mantissa, e10, negative, d)) {
+        double upper;
+        if (!truncated || (decimal_to_double(mantissa + 1, e10, negative, upper) &&
+                           std::bit_cast<uint64_t>(upper) == std::bit_cast<uint64_t>(d))) {
+            out.number = d;
+            return true;
+        }
+    }
+    return slow_number(start, out);
+}
+
+// The interpreter's own conversion, which float() uses, for what the fast one leaves
+// undecided: it needs a terminated copy of the literal.
+bool Parser::slow_number(const uint8_t* start, JsonValue& out) noexcept {
+    scratch_.truncate(0);
+    if (!scratch_.append(reinterpret_cast<const char*>(start), static_cast<size_t>(p_ - start)) ||
+        !scratch_.push('\0'))
         return no_memory();
+    char* end = nullptr;
+    const double d = PyOS_string_to_double(scratch_.data(), &end, nullptr);
+    if (end != scratch_.data() + scratch_.size() - 1) {
+        if (PyErr_Occurred()) {
+            if (PyErr_ExceptionMatches(PyExc_MemoryError)) {
+                PyErr_Clear();
+                return no_memory();
+            }
+            PyErr_Clear();
+        }
+        return false;
     }
     out.number = d;
     return true;

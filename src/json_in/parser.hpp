@@ -46,11 +46,9 @@ private:
     void skip_plain() noexcept;
     bool utf8_sequence() noexcept;
     bool string(const char*& out, uint32_t& n) noexcept;
-    bool hex4(uint32_t& cp) noexcept;
-    bool put_code_point(uint32_t cp) noexcept;
-    bool unicode_escape() noexcept;
     bool escaped_string(const uint8_t* start, const char*& out, uint32_t& n) noexcept;
     bool number(JsonValue& out) noexcept;
+    bool slow_number(const uint8_t* start, JsonValue& out) noexcept;
 
     const uint8_t* p_;
     const uint8_t* end_;

@@ -30,6 +30,9 @@ public:
     }
     // Room for `n` more items; false when memory is exhausted.
     bool reserve_more(size_t n) noexcept { return cap_ - size_ >= n || grow(size_ + n); }
+    // After reserve_more: append without a capacity check.
+    void push_reserved(const T& v) noexcept { data_[size_++] = v; }
+    void extend_reserved(size_t n) noexcept { size_ += n; }
     // Sets all `n` items to `v`.
     bool assign(size_t n, const T& v) noexcept {
         size_ = 0;

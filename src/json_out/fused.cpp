@@ -14,6 +14,7 @@
 #include "module/fallback.hpp"
 #include "module/names.hpp"
 #include "module/ref.hpp"
+#include "module/walk.hpp"
 
 namespace corvane::json_out {
 namespace {
@@ -23,57 +24,6 @@ using dump::FieldSpec;
 using dump::JsonKeys;
 using dump::Kind;
 using dump::Serializer;
-
-// Escapes every out_key once and finds keys that two fields share. Equality is the
-// output dict's own (hash and ==), so a str subclass key collides exactly when run()
-// would collapse it. Built aside and installed at the end: host code run by a key's
-// __hash__ may re-enter this plan.
-[[gnu::cold]] int build_keys(const Serializer& s) noexcept {
-    JsonKeys keys;
-    size_t n = s.fields.size();
-    try {
-        keys.text.reserve(n);
-        keys.first.resize(n);
-    } catch (const std::bad_alloc&) {
-        PyErr_NoMemory();
-        return -1;
-    }
-    Ref seen = Ref::steal(PyDict_New());
-    if (!seen) return -1;
-    for (size_t i = 0; i < n; ++i) {
-        PyObject* key = s.fields[i].out_key;
-        Buffer text;
-        if (write_str(text, key) < 0 || !text.append(": ")) return -1;
-        try {
-            keys.text.emplace_back(text.data(), text.size());
-        } catch (const std::bad_alloc&) {
-            PyErr_NoMemory();
-            return -1;
-        }
-        PyObject* prev = PyDict_GetItemWithError(seen.get(), key);
-        if (prev) {
-            keys.first[i] = static_cast<uint32_t>(PyLong_AsSize_t(prev));
-            keys.distinct = false;
-            continue;
-        }
-        if (PyErr_Occurred()) {
-            to_fallback();
-            return -1;
-        }
-        Ref index = Ref::steal(PyLong_FromSize_t(i));
-        if (!index) return -1;
-        if (PyDict_SetItem(seen.get(), key, index.get()) < 0) {
-            to_fallback();
-            return -1;
-        }
-        keys.first[i] = static_cast<uint32_t>(i);
-    }
-    if (!s.json_keys.ready) {
-        keys.ready = true;
-        s.json_keys = std::move(keys);
-    }
-    return 0;
-}
 
 // The text of one call, and the containers whose text waits for the end of the dump:
 // json.dumps(run(...)) reads a container that run() returned only after the whole dump,
@@ -113,44 +63,17 @@ PyObject* finish(const Text& b) noexcept {
 int write_json(const Element& e, Text& b, const Ctx& ctx, PyObject* value) noexcept;
 int write_json_one(const Serializer& s, Text& b, const Ctx& ctx, PyObject* obj) noexcept;
 
-// Calls `each(item, index)` for the items of a `many` input or a ListOf value, as
-// iter() would give them. Only containers the host can iterate again are walked: with
-// anything else a late fallback would hand the host an iterator we partly consumed.
-template <class F>
-int for_each_item(PyObject* seq, F&& each) noexcept {
-    if (PyList_CheckExact(seq)) {
-        // The list iterator's own walk: index against the live size; items held, as
-        // host code run for one of them may shrink the list.
-        for (Py_ssize_t i = 0; i < PyList_Size(seq); ++i) {
-            Ref item = Ref::borrow(PyList_GetItem(seq, i));
-            if (each(item.get(), i) < 0) return -1;
-        }
-        return 0;
-    }
-    if (PyTuple_CheckExact(seq)) {
-        Py_ssize_t n = PyTuple_Size(seq);
-        for (Py_ssize_t i = 0; i < n; ++i)
-            if (each(PyTuple_GetItem(seq, i), i) < 0) return -1;
-        return 0;
-    }
-    Ref it = Ref::steal(dump::get_iter(seq, true));
-    if (!it) return -1;
-    Py_ssize_t i = 0;
-    while (Ref item = Ref::steal(PyIter_Next(it.get()))) {
-        if (each(item.get(), i++) < 0) return -1;
-    }
-    return PyErr_Occurred() ? -1 : 0;
-}
-
 // Every descent into a nested plan passes here, so one guard bounds the walk's depth;
 // too deep falls back, and the host reports it in its own words.
 int write_json(const Serializer& s, Text& b, const Ctx& ctx, PyObject* obj, bool many) noexcept {
     DepthGuard g;
-    if (!g.enter(" while serializing")) return fallback_on_depth();
+    if (!g.enter(" while serializing")) return to_fallback();
     if (!many || obj == Py_None) return write_json_one(s, b, ctx, obj);
     if (!b.append('[')) return -1;
-    int rc = for_each_item(obj, [&](PyObject* item, Py_ssize_t i) noexcept {
-        if (i && !b.append(", ")) return -1;
+    bool first = true;
+    int rc = for_each_item(obj, true, [&](PyObject* item) noexcept {
+        if (!first && !b.append(", ")) return -1;
+        first = false;
         return write_json_one(s, b, ctx, item);
     });
     if (rc < 0) return -1;
@@ -159,10 +82,12 @@ int write_json(const Serializer& s, Text& b, const Ctx& ctx, PyObject* obj, bool
 
 int write_list_of(const Element& child, Text& b, const Ctx& ctx, PyObject* value) noexcept {
     DepthGuard g;
-    if (!g.enter(" while serializing")) return fallback_on_depth();
+    if (!g.enter(" while serializing")) return to_fallback();
     if (!b.append('[')) return -1;
-    int rc = for_each_item(value, [&](PyObject* item, Py_ssize_t i) noexcept {
-        if (i && !b.append(", ")) return -1;
+    bool first = true;
+    int rc = for_each_item(value, true, [&](PyObject* item) noexcept {
+        if (!first && !b.append(", ")) return -1;
+        first = false;
         return write_json(child, b, ctx, item);
     });
     if (rc < 0) return -1;
@@ -210,8 +135,8 @@ int write_json(const Element& e, Text& b, const Ctx& ctx, PyObject* value) noexc
 }
 
 int write_json_one(const Serializer& s, Text& b, const Ctx& ctx, PyObject* obj) noexcept {
-    if (!s.json_keys.ready && build_keys(s) < 0) return -1;
     const JsonKeys& keys = s.json_keys;
+    if (keys.host_keys) return raise_fallback();
     std::vector<bool> written;
     if (!keys.distinct) {
         try {
@@ -244,21 +169,77 @@ int write_json_one(const Serializer& s, Text& b, const Ctx& ctx, PyObject* obj) 
             // run() keeps one entry for a repeated key, at its first place with the later
             // value; writing both pairs would be a different text.
             uint32_t slot = keys.first[i];
-            if (written[slot]) return raise_fallback_int();
+            if (written[slot]) return raise_fallback();
             written[slot] = true;
         }
         const std::string& key = keys.text[i];
         if (!b.reserve(key.size() + 2)) return -1;
         if (!first) b.put(", ");
-        b.put(key.data(), key.size());
         first = false;
+        if (key.empty()) [[unlikely]] {
+            if (write_str(b, f.out_key) < 0 || !b.append(": ")) return -1;
+        } else {
+            b.put(key.data(), key.size());
+        }
         int rc = f.delegate ? write_value(b, value.get()) : write_json(f.element, b, ctx, value.get());
         if (rc < 0) return -1;
     }
     return b.append('}') ? 0 : -1;
 }
 
+// Equality of str keys as a dict sees it, without host code: a subclass qualifies
+// only while it keeps str's own hash and comparison.
+bool plain_key(PyObject* key) noexcept {
+    if (PyUnicode_CheckExact(key)) return true;
+    PyTypeObject* t = Py_TYPE(key);
+    return PyType_GetSlot(t, Py_tp_hash) == PyType_GetSlot(&PyUnicode_Type, Py_tp_hash) &&
+           PyType_GetSlot(t, Py_tp_richcompare) == PyType_GetSlot(&PyUnicode_Type, Py_tp_richcompare);
+}
+
 }  // namespace
+
+int build_keys(dump::Serializer& s) noexcept {
+    JsonKeys& keys = s.json_keys;
+    const size_t n = s.fields.size();
+    try {
+        keys.text.resize(n);
+        keys.first.resize(n);
+    } catch (const std::bad_alloc&) {
+        PyErr_NoMemory();
+        return -1;
+    }
+    Ref seen = Ref::steal(PyDict_New());
+    if (!seen) return -1;
+    for (size_t i = 0; i < n; ++i) {
+        PyObject* key = s.fields[i].out_key;
+        Buffer text;
+        if (write_str(text, key) == 0 && text.append(": ")) {
+            try {
+                keys.text[i].assign(text.data(), text.size());
+            } catch (const std::bad_alloc&) {
+                PyErr_NoMemory();
+                return -1;
+            }
+        } else {
+            PyErr_Clear();  // raised again when the field is written
+        }
+        keys.first[i] = static_cast<uint32_t>(i);
+        if (!plain_key(key)) {
+            keys.host_keys = true;
+            continue;
+        }
+        PyObject* prev = PyDict_GetItemWithError(seen.get(), key);
+        if (prev) {
+            keys.first[i] = static_cast<uint32_t>(PyLong_AsSize_t(prev));
+            keys.distinct = false;
+            continue;
+        }
+        if (PyErr_Occurred()) return -1;
+        Ref index = Ref::steal(PyLong_FromSize_t(i));
+        if (!index || PyDict_SetItem(seen.get(), key, index.get()) < 0) return -1;
+    }
+    return 0;
+}
 
 PyObject* run_json(const dump::Serializer& s, const Ctx& ctx, PyObject* obj, bool many) noexcept {
     Text b;

@@ -9,6 +9,7 @@
 
 #include "module/depth.hpp"
 #include "module/fallback.hpp"
+#include "module/names.hpp"
 #include "module/ref.hpp"
 
 namespace corvane::json_out {
@@ -30,12 +31,6 @@ bool Buffer::grow(size_t n) noexcept {
     data_ = data;
     cap_ = cap;
     return true;
-}
-
-int fallback_on_depth() noexcept {
-    // Only our own guard fails here (RecursionError); host errors never pass this way.
-    PyErr_Clear();
-    return raise_fallback_int();
 }
 
 namespace {
@@ -293,7 +288,7 @@ int write_float(Buffer& b, PyObject* v) noexcept {
 namespace {
 
 inline int open_container(Buffer& b, DepthGuard& g, char open) noexcept {
-    if (!g.enter(" while encoding a JSON object")) return fallback_on_depth();
+    if (!g.enter(" while encoding a JSON object")) return to_fallback();
     return b.append(open) ? 0 : -1;
 }
 
@@ -313,7 +308,7 @@ int write_tuple(Buffer& b, PyObject* t) noexcept {
 // A str key, then the value. Both held: writing the value can run finalizers that
 // empty the container they came from.
 inline int write_pair(Buffer& b, PyObject* key, PyObject* value, bool first) noexcept {
-    if (!PyUnicode_CheckExact(key) && !PyUnicode_Check(key)) return raise_fallback_int();
+    if (!PyUnicode_CheckExact(key) && !PyUnicode_Check(key)) return raise_fallback();
     Ref k = Ref::borrow(key);
     Ref v = Ref::borrow(value);
     if (!first && !b.append(", ")) return -1;
@@ -327,7 +322,7 @@ enum class ItemsOf { Storage, CType, Python };
 // along the MRO so that no descriptor or metaclass hook of the host runs to find out.
 ItemsOf type_items_source(PyTypeObject* t, int* err) noexcept {
     if (Py_TYPE(reinterpret_cast<PyObject*>(t)) != &PyType_Type) return ItemsOf::Python;
-    Ref mro = Ref::steal(PyObject_GetAttrString(reinterpret_cast<PyObject*>(t), "__mro__"));
+    Ref mro = Ref::steal(PyObject_GetAttr(reinterpret_cast<PyObject*>(t), g_names.mro));
     if (!mro || !PyTuple_Check(mro.get())) {
         *err = -1;
         return ItemsOf::Python;
@@ -335,12 +330,12 @@ ItemsOf type_items_source(PyTypeObject* t, int* err) noexcept {
     for (Py_ssize_t i = 0; i < PyTuple_Size(mro.get()); ++i) {
         PyObject* cls = PyTuple_GetItem(mro.get(), i);
         if (cls == reinterpret_cast<PyObject*>(&PyDict_Type)) return ItemsOf::Storage;
-        Ref ns = Ref::steal(PyObject_GetAttrString(cls, "__dict__"));
+        Ref ns = Ref::steal(PyObject_GetAttr(cls, g_names.dict));
         if (!ns) {
             *err = -1;
             return ItemsOf::Python;
         }
-        Ref own = Ref::steal(PyMapping_GetItemString(ns.get(), "items"));
+        Ref own = Ref::steal(PyObject_GetItem(ns.get(), g_names.items));
         if (own) {
             bool c_type = !(PyType_GetFlags(reinterpret_cast<PyTypeObject*>(cls)) & Py_TPFLAGS_HEAPTYPE);
             return c_type ? ItemsOf::CType : ItemsOf::Python;
@@ -370,7 +365,8 @@ ItemsOf items_source(PyObject* d, int* err) noexcept {
         return ItemsOf::Python;
     }
     if (!PyDict_Check(attrs.get())) return ItemsOf::Python;
-    if (PyDict_GetItemString(attrs.get(), "items")) return ItemsOf::Python;
+    if (PyDict_GetItemWithError(attrs.get(), g_names.items)) return ItemsOf::Python;
+    if (PyErr_Occurred()) *err = -1;
     return source;
 }
 
@@ -385,7 +381,7 @@ ItemsOf items_source(PyObject* d, int* err) noexcept {
     ItemsOf source = items_source(d, &err);
     if (err < 0) return -1;
     if (source == ItemsOf::Storage) return write_dict(b, d);
-    if (source == ItemsOf::Python) return raise_fallback_int();
+    if (source == ItemsOf::Python) return raise_fallback();
     DepthGuard g;
     Ref items = Ref::steal(PyMapping_Items(d));
     if (!items) return -1;
@@ -393,7 +389,7 @@ ItemsOf items_source(PyObject* d, int* err) noexcept {
     for (Py_ssize_t i = 0; i < PyList_Size(items.get()); ++i) {
         Ref pair = Ref::borrow(PyList_GetItem(items.get(), i));
         // The encoder rejects anything else with its own ValueError.
-        if (!PyTuple_Check(pair.get()) || PyTuple_Size(pair.get()) != 2) return raise_fallback_int();
+        if (!PyTuple_Check(pair.get()) || PyTuple_Size(pair.get()) != 2) return raise_fallback();
         if (write_pair(b, PyTuple_GetItem(pair.get(), 0), PyTuple_GetItem(pair.get(), 1), i == 0) < 0)
             return -1;
     }
@@ -430,9 +426,9 @@ int write_dict(Buffer& b, PyObject* d) noexcept {
     PyObject* key;
     PyObject* value;
     while (true) {
-        if (PyDict_Size(d) != size) return raise_fallback_int();
+        if (PyDict_Size(d) != size) return raise_fallback();
         if (!PyDict_Next(d, &pos, &key, &value)) break;
-        if (++seen > size) return raise_fallback_int();
+        if (++seen > size) return raise_fallback();
         if (write_pair(b, key, value, seen == 1) < 0) return -1;
     }
     return b.append('}') ? 0 : -1;
@@ -456,7 +452,7 @@ int write_uncommon(Buffer& b, PyObject* v) noexcept {
         // PySequence_Fast, as the encoder calls it: a subclass is first drained into a
         // list. Through an __iter__ of its own that would run mid-dump (see above).
         if (iterates_in_python(Py_TYPE(v), PyList_Check(v) ? &PyList_Type : &PyTuple_Type))
-            return raise_fallback_int();
+            return raise_fallback();
         Ref items = Ref::steal(PySequence_Fast(v, "_iterencode_list needs a sequence"));
         if (!items) return -1;
         if (PyTuple_CheckExact(items.get())) return write_tuple(b, items.get());
@@ -464,7 +460,7 @@ int write_uncommon(Buffer& b, PyObject* v) noexcept {
     }
     if (PyDict_Check(v)) return write_dict_items(b, v);
     // Scalar subclasses, bytes, sets and every other object.
-    return raise_fallback_int();
+    return raise_fallback();
 }
 
 }  // namespace corvane::json_out

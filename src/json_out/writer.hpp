@@ -33,8 +33,4 @@ inline int write_json_value(Buffer& b, PyObject* v) noexcept {
     return write_uncommon(b, v);
 }
 
-// The depth guard that nested writers share: too deep (or a container holding itself)
-// gives AccelFallback, so that json.dumps reports it in its own words.
-int fallback_on_depth() noexcept;
-
 }  // namespace corvane::json_out

@@ -6,6 +6,7 @@
 #include "module/depth.hpp"
 #include "module/fallback.hpp"
 #include "module/ref.hpp"
+#include "module/walk.hpp"
 
 namespace corvane {
 class Arena;
@@ -45,37 +46,6 @@ inline int contains(PyObject* container, PyObject* item) noexcept {
 inline bool is_dict(PyObject* o) noexcept { return PyDict_CheckExact(o) || PyDict_Check(o); }
 inline bool is_sequence(PyObject* o) noexcept {
     return PyList_CheckExact(o) || PyTuple_CheckExact(o) || PyList_Check(o) || PyTuple_Check(o);
-}
-
-// Calls fn(item) for each item of iter(seq). Exact lists are read by index against
-// their current length, as the list iterator does, so a callback that mutates the list
-// cannot make us read past its end; every item is held by a strong reference while fn
-// runs. fn returns 0 to go on and -1 with an exception set to stop.
-template <class Fn>
-int for_each_item(PyObject* seq, Fn&& fn) noexcept {
-    if (PyList_CheckExact(seq)) {
-        for (Py_ssize_t i = 0; i < PyList_Size(seq); ++i) {
-            Ref item = Ref::borrow(PyList_GetItem(seq, i));
-            if (!item || fn(item.get()) < 0) return -1;
-        }
-        return 0;
-    }
-    if (PyTuple_CheckExact(seq)) {
-        // Immutable, and the caller holds it: borrowed items stay alive.
-        Py_ssize_t n = PyTuple_Size(seq);
-        for (Py_ssize_t i = 0; i < n; ++i) {
-            if (fn(PyTuple_GetItem(seq, i)) < 0) return -1;
-        }
-        return 0;
-    }
-    // Subclasses may override __iter__; iter() is what the host sees.
-    Ref it = Ref::steal(PyObject_GetIter(seq));
-    if (!it) return -1;
-    for (;;) {
-        Ref item = Ref::steal(PyIter_Next(it.get()));
-        if (!item) return PyErr_Occurred() ? -1 : 0;
-        if (fn(item.get()) < 0) return -1;
-    }
 }
 
 // Walks a dict's entries in order with the plain dict operations (a subclass's

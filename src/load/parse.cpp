@@ -178,6 +178,22 @@ int parse_load_element(PyObject* payload, Arena& arena, LoadElement& out) noexce
     return parse_body(tag, payload, arena, out);
 }
 
+// See LoadSerializer::record_template. Storing exact strs into a new dict runs no
+// host code.
+int make_record_template(LoadSerializer& s, Arena& arena) noexcept {
+    const size_t n = s.fields.size();
+    if (n == 0 || n > LoadSerializer::kMaxTemplate) return 0;
+    for (const LoadFieldSpec& f : s.fields)
+        if (f.delegate || !f.path.empty() || !PyUnicode_CheckExact(f.attribute)) return 0;
+    Ref t = Ref::steal(PyDict_New());
+    if (!t) return -1;
+    for (const LoadFieldSpec& f : s.fields)
+        if (PyDict_SetItem(t.get(), f.attribute, Py_None) < 0) return -1;
+    if (static_cast<size_t>(PyDict_Size(t.get())) != n) return 0;
+    s.record_template = arena.adopt(t.release());
+    return s.record_template ? 0 : -1;
+}
+
 std::unique_ptr<LoadSerializer> parse_load_serializer(PyObject* payload, Arena& arena) noexcept {
     DepthGuard guard;
     if (!guard.enter(kWhere)) return nullptr;
@@ -209,6 +225,7 @@ std::unique_ptr<LoadSerializer> parse_load_serializer(PyObject* payload, Arena& 
         PyErr_NoMemory();
         return nullptr;
     }
+    if (make_record_template(*s, arena) < 0) return nullptr;
     return s;
 }
 

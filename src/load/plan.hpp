@@ -8,6 +8,11 @@
 #include <optional>
 #include <vector>
 
+namespace corvane::json_in {
+class KeyIndex;
+void release_key_index(KeyIndex* index) noexcept;
+}  // namespace corvane::json_in
+
 namespace corvane::load {
 
 // Payload tag values (numbered independently of the dump side).
@@ -96,6 +101,22 @@ struct LoadFieldSpec {
     PyObject* field = nullptr;          // Delegate: host field with .deserialize
 };
 
+// Owns the JSON input's key index of one plan.
+class KeyIndexSlot {
+public:
+    KeyIndexSlot() noexcept = default;
+    KeyIndexSlot(const KeyIndexSlot&) = delete;
+    KeyIndexSlot& operator=(const KeyIndexSlot&) = delete;
+    ~KeyIndexSlot() {
+        if (index_) json_in::release_key_index(index_);
+    }
+    json_in::KeyIndex* get() const noexcept { return index_; }
+    void set(json_in::KeyIndex* index) noexcept { index_ = index; }
+
+private:
+    json_in::KeyIndex* index_ = nullptr;
+};
+
 struct LoadSerializer {
     bool many = false;
     ExtraKeys extra_keys = ExtraKeys::Ignore;
@@ -104,6 +125,18 @@ struct LoadSerializer {
     // str key runs no host code (set at decoding).
     bool plain_known_keys = false;
     std::vector<LoadFieldSpec> fields;
+    // A dict holding every field's attribute (values None) in field order, or null.
+    // Copying it gives a record dict already sized for its fields, instead of one that
+    // grows as they are stored; a run deletes the attributes it leaves unset (before
+    // any unknown key is kept), and what remains is in the order plain stores would
+    // have given. Only made when that holds: Direct fields, plain distinct exact-str
+    // attributes, at most kMaxTemplate of them.
+    PyObject* record_template = nullptr;
+    static constexpr size_t kMaxTemplate = 64;
+    // Made by the first run_json and kept, since it depends on the fields alone; the
+    // only state it gains later (key order hints, known_keys answers for a frozenset of
+    // exact strs) holds for every call.
+    mutable KeyIndexSlot key_index;
 };
 
 }  // namespace corvane::load

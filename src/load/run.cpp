@@ -6,12 +6,15 @@
 namespace corvane::load {
 namespace {
 
+// A field's answer when it stored nothing.
+constexpr int kNotStored = 1;
+
 // Absent Direct field: skipped under partial, else required falls back, else the default.
 int load_absent(PyObject* result, const LoadFieldSpec& f, const Ctx& ctx, const Partial& partial) noexcept {
     int skipped = partial.skips(f.name);
-    if (skipped != 0) return skipped < 0 ? -1 : 0;
+    if (skipped != 0) return skipped < 0 ? -1 : kNotStored;
     if (f.required) return raise_fallback_int();
-    if (f.default_value == ctx.missing) return 0;
+    if (f.default_value == ctx.missing) return kNotStored;
     // Stored as it is: never called, converted or validated.
     return set_load_value(result, f, f.default_value);
 }
@@ -61,8 +64,11 @@ int load_delegate(PyObject* result, const LoadFieldSpec& f, const Ctx& ctx, PyOb
 // The `in` tests may run host code (a key's __eq__, a container's __contains__) that
 // changes the input; rather than guess what the host's own pass would then see, the
 // walk falls back.
-int reject_unknown(const LoadSerializer& s, PyObject* data) noexcept {
-    if (s.plain_known_keys) {
+// Under Reject the first key not in known_keys falls back; under Keep each such key is
+// copied, with the input's own key and value objects, after all fields.
+int unknown_keys(const LoadSerializer& s, PyObject* data, PyObject* result) noexcept {
+    const bool keep = s.extra_keys == ExtraKeys::Keep;
+    if (!keep && s.plain_known_keys) {
         // Exact str keys against exact str members: only str hashing and comparison run,
         // so nothing can change `data` under this loop. Any other key takes the careful walk.
         Py_ssize_t pos = 0;
@@ -84,26 +90,18 @@ int reject_unknown(const LoadSerializer& s, PyObject* data) noexcept {
         int more = walk.next(key, value);
         if (more <= 0) return more;
         int known = contains(s.known_keys, key.get());
-        if (known <= 0) return known < 0 ? -1 : raise_fallback_int();
-    }
-}
-
-// Unknown keys are copied with the input's own key and value objects, after all fields.
-int keep_unknown(const LoadSerializer& s, PyObject* data, PyObject* result) noexcept {
-    DictWalk walk(data);
-    Ref key, value;
-    for (;;) {
-        int more = walk.next(key, value);
-        if (more <= 0) return more;
-        int known = contains(s.known_keys, key.get());
         if (known < 0) return -1;
-        if (!known && PyDict_SetItem(result, key.get(), value.get()) < 0) return -1;
+        if (known) continue;
+        if (!keep) return raise_fallback_int();
+        if (PyDict_SetItem(result, key.get(), value.get()) < 0) return -1;
     }
 }
 
 int load_fields(const LoadSerializer& s, const Ctx& ctx, PyObject* data, PyObject* result,
                 const Partial& partial) noexcept {
-    for (const LoadFieldSpec& f : s.fields) {
+    uint64_t unset = 0;  // template attributes still holding their placeholder
+    for (size_t i = 0; i < s.fields.size(); ++i) {
+        const LoadFieldSpec& f = s.fields[i];
         // Plain dict lookup, so a subclass's __getitem__/get is not consulted. The value
         // is held at once: converters and validators may change `data`.
         PyObject* found = PyDict_GetItemWithError(data, f.input_key);
@@ -113,16 +111,12 @@ int load_fields(const LoadSerializer& s, const Ctx& ctx, PyObject* data, PyObjec
                  : found    ? load_present(result, f, ctx, found, partial)
                             : load_absent(result, f, ctx, partial);
         if (rc < 0) return -1;
+        if (rc == kNotStored) unset |= uint64_t{1} << (i & 63);
     }
-    switch (s.extra_keys) {
-        case ExtraKeys::Reject:
-            return reject_unknown(s, data);
-        case ExtraKeys::Keep:
-            return keep_unknown(s, data, result);
-        case ExtraKeys::Ignore:
-            return 0;
-    }
-    return 0;
+    if (s.record_template)
+        for (size_t i = 0; unset; ++i, unset >>= 1)
+            if ((unset & 1) && PyDict_DelItem(result, s.fields[i].attribute) < 0) return -1;
+    return s.extra_keys == ExtraKeys::Ignore ? 0 : unknown_keys(s, data, result);
 }
 
 }  // namespace
@@ -131,7 +125,7 @@ PyObject* run_one(const LoadSerializer& s, const Ctx& ctx, PyObject* data, const
     if (!is_dict(data)) return raise_fallback();
     DepthGuard guard;
     if (!enter_or_fallback(guard)) return nullptr;
-    Ref result = Ref::steal(PyDict_New());
+    Ref result = Ref::steal(s.record_template ? PyDict_Copy(s.record_template) : PyDict_New());
     if (!result || load_fields(s, ctx, data, result.get(), partial) < 0) return nullptr;
     return result.release();
 }

@@ -6,18 +6,24 @@ namespace corvane {
 // The process-wide AccelFallback type (created once at the first initialisation).
 extern PyObject* g_accel_fallback;
 
-// Sets a new, argument-less AccelFallback; returns nullptr so callers can `return raise_fallback();`.
-inline PyObject* raise_fallback() noexcept {
+// What a run returns once it has given up: it reads as the failure value of either
+// calling convention (nullptr or -1), so one helper serves both.
+struct Failed {
+    constexpr operator PyObject*() const noexcept { return nullptr; }
+    constexpr operator int() const noexcept { return -1; }
+};
+
+// Sets a new, argument-less AccelFallback: `return raise_fallback();`.
+inline Failed raise_fallback() noexcept {
     PyErr_SetNone(g_accel_fallback);
-    return nullptr;
-}
-inline int raise_fallback_int() noexcept {
-    PyErr_SetNone(g_accel_fallback);
-    return -1;
+    return {};
 }
 
 // Turns the pending exception into AccelFallback, except KeyboardInterrupt and
 // SystemExit, which must reach the caller as they are.
-void to_fallback() noexcept;
+Failed to_fallback() noexcept;
+
+// The load files' spelling, kept until they move to raise_fallback().
+inline int raise_fallback_int() noexcept { return raise_fallback(); }
 
 }  // namespace corvane

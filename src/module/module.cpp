@@ -10,10 +10,10 @@ namespace corvane {
 PyObject* g_accel_fallback = nullptr;
 Names g_names = {};
 
-void to_fallback() noexcept {
-    if (PyErr_ExceptionMatches(PyExc_KeyboardInterrupt) || PyErr_ExceptionMatches(PyExc_SystemExit)) return;
+Failed to_fallback() noexcept {
+    if (PyErr_ExceptionMatches(PyExc_KeyboardInterrupt) || PyErr_ExceptionMatches(PyExc_SystemExit)) return {};
     PyErr_Clear();
-    PyErr_SetNone(g_accel_fallback);
+    return raise_fallback();
 }
 
 namespace {
@@ -46,6 +46,11 @@ int intern_names() noexcept {
         {&g_names.strftime, "strftime"},   {&g_names.name, "name"},
         {&g_names.value, "value"},         {&g_names.decode, "decode"},
         {&g_names.utf_8, "utf-8"},         {&g_names.bytes, "bytes"},
+        {&g_names.mro, "__mro__"},         {&g_names.dict, "__dict__"},
+        {&g_names.items, "items"},         {&g_names.keys, "keys"},
+        {&g_names.getattribute, "__getattribute__"}, {&g_names.class_, "__class__"},
+        {&g_names.len, "__len__"},         {&g_names.startswith, "startswith"},
+        {&g_names.isascii, "isascii"},
     };
     for (const Entry& e : entries) {
         if (!*e.slot && !(*e.slot = PyUnicode_InternFromString(e.text))) return -1;

@@ -15,6 +15,16 @@ struct Names {
     PyObject* decode;
     PyObject* utf_8;  // "utf-8"
     PyObject* bytes;
+    PyObject* mro;   // "__mro__"
+    PyObject* dict;  // "__dict__"
+    PyObject* items;
+    PyObject* keys;
+    // Methods through which json.loads reaches a str or bytes subclass.
+    PyObject* getattribute;  // "__getattribute__"
+    PyObject* class_;        // "__class__"
+    PyObject* len;           // "__len__"
+    PyObject* startswith;
+    PyObject* isascii;
 };
 extern Names g_names;
 
