@@ -257,7 +257,7 @@ int write_float(Buffer& b, PyObject* v) noexcept {
         return (d > 0 ? b.append("Infinity") : b.append("-Infinity")) ? 0 : -1;
     }
     if (g_own_float_text) [[likely]] {
-        if (!b.reserve(number_text::kMaxRepr)) return -1;
+        if (!b.reserve(number_text::kReprRoom)) return -1;
         b.commit(number_text::write_repr(b.cursor(), d));
         return 0;
     }

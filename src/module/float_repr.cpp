@@ -20,7 +20,7 @@ void decide_float_text() noexcept {
 PyObject* exact_float_str(PyObject* v) noexcept {
     const double d = PyFloat_AsDouble(v);
     if (!g_own_float_text || !std::isfinite(d)) return PyObject_Str(v);
-    char text[number_text::kMaxRepr];
+    char text[number_text::kReprRoom];
     const char* end = number_text::write_repr(text, d);
     return PyUnicode_FromStringAndSize(text, end - text);
 }

@@ -18,24 +18,49 @@ inline constexpr char kPairs[] =
     "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
     "8081828384858687888990919293949596979899";
 
+inline constexpr uint64_t kPow10[20] = {
+    1u, 10u, 100u, 1000u, 10000u, 100000u, 1000000u, 10000000u, 100000000u, 1000000000u,
+    10000000000u, 100000000000u, 1000000000000u, 10000000000000u, 100000000000000u,
+    1000000000000000u, 10000000000000000u, 100000000000000000u, 1000000000000000000u,
+    10000000000000000000u,
+};
+
+// The number of decimal digits of v: from its bit length, then one comparison.
+inline int count_digits(uint64_t v) noexcept {
+    v |= 1;  // 0 has one digit; no power of ten above 1 is odd
+    const int t = ((64 - bits::clz64(v)) * 1233) >> 12;
+    return t + (v >= kPow10[t]);
+}
+
+// Exactly eight digits of v < 10**8 at o, as four independent pairs.
+inline void put8(char* o, uint32_t v) noexcept {
+    const uint32_t hi = v / 10000, lo = v % 10000;
+    std::memcpy(o, kPairs + 2 * (hi / 100), 2);
+    std::memcpy(o + 2, kPairs + 2 * (hi % 100), 2);
+    std::memcpy(o + 4, kPairs + 2 * (lo / 100), 2);
+    std::memcpy(o + 6, kPairs + 2 * (lo % 100), 2);
+}
+
 // The decimal digits of v; returns the end. At most 20 characters.
 inline char* write_uint(char* o, uint64_t v) noexcept {
-    char tmp[20];
-    char* p = tmp + sizeof tmp;
+    char* const end = o + count_digits(v);
+    char* p = end;
+    while (v >= 100000000) {
+        p -= 8;
+        put8(p, static_cast<uint32_t>(v % 100000000));
+        v /= 100000000;
+    }
     while (v >= 100) {
         p -= 2;
         std::memcpy(p, kPairs + 2 * (v % 100), 2);
         v /= 100;
     }
     if (v >= 10) {
-        p -= 2;
-        std::memcpy(p, kPairs + 2 * v, 2);
+        std::memcpy(p - 2, kPairs + 2 * v, 2);
     } else {
-        *--p = static_cast<char>('0' + v);
+        p[-1] = static_cast<char>('0' + v);
     }
-    const size_t len = static_cast<size_t>(tmp + sizeof tmp - p);
-    std::memcpy(o, p, len);
-    return o + len;
+    return end;
 }
 
 // digits * 10**exponent, with no trailing zero in digits.
@@ -133,8 +158,9 @@ inline Decimal shortest(double v) noexcept {
     return trimmed(vb < mid || (vb == mid && !(s & 1)) ? s : t, k);
 }
 
-// Longest text write_repr gives: "-1.2345678901234567e-308".
-inline constexpr size_t kMaxRepr = 24;
+// Room write_repr needs: its longest text is 24 characters ("-1.2345678901234567e-308"),
+// and it copies in fixed-size blocks past the end of what it keeps.
+inline constexpr size_t kReprRoom = 48;
 
 // repr(v) of a finite double; returns the end. Fixed notation for decimal exponents
 // -4 to 15 (with ".0" when integral), otherwise one digit, the rest after a point, and
@@ -149,41 +175,41 @@ inline char* write_repr(char* o, double v) noexcept {
         return o + 3;
     }
     const Decimal d = shortest(v);
-    char digits[20];
-    const int n = static_cast<int>(write_uint(digits, d.digits) - digits);
+    char digits[40];
+    const int n = static_cast<int>(write_uint(digits, d.digits) - digits);  // at most 17
     const int point = n + d.exponent;  // digits before the decimal point
     if (-4 < point && point <= 16) {
         if (point <= 0) {
-            std::memcpy(o, "0.0000", 2 - point);
+            std::memcpy(o, "0.000", 5);
             o += 2 - point;
-            std::memcpy(o, digits, n);
+            std::memcpy(o, digits, 17);
             return o + n;
         }
+        std::memcpy(o, digits, 16);
         if (point < n) {
-            std::memcpy(o, digits, point);
             o[point] = '.';
-            std::memcpy(o + point + 1, digits + point, n - point);
+            std::memcpy(o + point + 1, digits + point, 16);
             return o + n + 1;
         }
-        std::memcpy(o, digits, n);
-        o += n;
-        std::memset(o, '0', point - n);
-        o += point - n;
-        std::memcpy(o, ".0", 2);
-        return o + 2;
+        std::memset(o + n, '0', 16);
+        std::memcpy(o + point, ".0", 2);
+        return o + point + 2;
     }
-    *o++ = digits[0];
-    if (n > 1) {
-        *o++ = '.';
-        std::memcpy(o, digits + 1, n - 1);
-        o += n - 1;
-    }
+    o[0] = digits[0];
+    o[1] = '.';
+    std::memcpy(o + 2, digits + 1, 16);
+    o += n > 1 ? n + 1 : 1;
     int x = point - 1;
-    *o++ = 'e';
-    *o++ = x < 0 ? '-' : '+';
+    o[0] = 'e';
+    o[1] = x < 0 ? '-' : '+';
     if (x < 0) x = -x;
-    if (x < 10) *o++ = '0';
-    return write_uint(o, static_cast<uint64_t>(x));
+    if (x >= 100) {
+        o[2] = static_cast<char>('0' + x / 100);
+        std::memcpy(o + 3, kPairs + 2 * (x % 100), 2);
+        return o + 5;
+    }
+    std::memcpy(o + 2, kPairs + 2 * x, 2);
+    return o + 4;
 }
 
 }  // namespace corvane::number_text

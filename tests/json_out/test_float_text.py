@@ -1,4 +1,4 @@
-"""Float text through run_json, byte for byte json.dumps (and so repr), and str() of
+"""Number text through run_json, byte for byte json.dumps (and so repr), and str() of
 exact floats dumped as text."""
 
 import array
@@ -11,7 +11,7 @@ import time
 import pytest
 
 from tests.support.common import MISSING
-from tests.support.dump_payloads import PASS, STRINGIFY, TEXT, field, floating, list_of, plan
+from tests.support.dump_payloads import PASS, STRINGIFY, TEXT, field, floating, integer, list_of, plan
 
 FLOATS = plan(field("v", list_of(floating())))
 
@@ -94,3 +94,10 @@ def test_a_subclass_keeps_its_str(element):
 def test_float_inside_passed_data():
     data = {"a": [1.5, {"b": 1e22}], "c": 1e-7}
     assert plan(field("v", PASS), missing=MISSING).run_json({"v": data}, False) == json.dumps({"v": data})
+
+
+def test_ints_at_every_digit_count():
+    values = [x + d for k in range(20) for x in (10**k, 2 ** (3 * k)) for d in (-1, 0, 1)] + [2**64 - 1]
+    values = [v for v in values if v < 2**64] + [-v for v in values if v <= 2**63]
+    ints = plan(field("v", list_of(integer())))
+    assert ints.run_json({"v": values}, False) == json.dumps({"v": values})
