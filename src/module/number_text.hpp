@@ -159,8 +159,8 @@ inline Decimal shortest(double v) noexcept {
 }
 
 // Room write_repr needs: its longest text is 24 characters ("-1.2345678901234567e-308"),
-// and it copies in fixed-size blocks past the end of what it keeps.
-inline constexpr size_t kReprRoom = 48;
+// and it pads with a fixed-size block past the end of what it keeps.
+inline constexpr size_t kReprRoom = 40;
 
 // repr(v) of a finite double; returns the end. Fixed notation for decimal exponents
 // -4 to 15 (with ".0" when integral), otherwise one digit, the rest after a point, and
@@ -174,30 +174,31 @@ inline char* write_repr(char* o, double v) noexcept {
         std::memcpy(o, "0.0", 3);
         return o + 3;
     }
+    // The digits go straight to their place (a copy through the stack would wait on
+    // the stores just made); the leading ones then move to make room for the point.
     const Decimal d = shortest(v);
-    char digits[40];
-    const int n = static_cast<int>(write_uint(digits, d.digits) - digits);  // at most 17
-    const int point = n + d.exponent;  // digits before the decimal point
+    const int n = count_digits(d.digits);  // at most 17
+    const int point = n + d.exponent;       // digits before the decimal point
     if (-4 < point && point <= 16) {
         if (point <= 0) {
             std::memcpy(o, "0.000", 5);
             o += 2 - point;
-            std::memcpy(o, digits, 17);
-            return o + n;
+            return write_uint(o, d.digits);
         }
-        std::memcpy(o, digits, 16);
-        if (point < n) {
-            o[point] = '.';
-            std::memcpy(o + point + 1, digits + point, 16);
-            return o + n + 1;
+        if (point >= n) {
+            write_uint(o, d.digits);
+            std::memset(o + n, '0', 16);
+            std::memcpy(o + point, ".0", 2);
+            return o + point + 2;
         }
-        std::memset(o + n, '0', 16);
-        std::memcpy(o + point, ".0", 2);
-        return o + point + 2;
+        write_uint(o + 1, d.digits);
+        for (int i = 0; i < point; ++i) o[i] = o[i + 1];
+        o[point] = '.';
+        return o + n + 1;
     }
-    o[0] = digits[0];
+    write_uint(o + 1, d.digits);
+    o[0] = o[1];
     o[1] = '.';
-    std::memcpy(o + 2, digits + 1, 16);
     o += n > 1 ? n + 1 : 1;
     int x = point - 1;
     o[0] = 'e';
