@@ -97,16 +97,17 @@ int write_list_of(const Element& child, Text& b, const Ctx& ctx, PyObject* value
 // Written through the dump engine's conversion, with the shortcuts where that
 // conversion is known to return its input (or None for None) unchanged.
 int write_json(const Element& e, Text& b, const Ctx& ctx, PyObject* value) noexcept {
+    // Every kind but these passes None through as it is.
+    if (value == Py_None && e.kind != Kind::Constant && e.kind != Kind::CallField && e.kind != Kind::CallFieldAlt)
+        return b.append("null") ? 0 : -1;
     switch (e.kind) {
         case Kind::Passthrough:
             return write_value(b, value);
         case Kind::Constant:
             return write_value(b, e.value);
         case Kind::Nested:
-            if (value == Py_None) return b.append("null") ? 0 : -1;
             return write_json(*e.serializer, b, ctx, value, e.many);
         case Kind::ListOf:
-            if (value == Py_None) return b.append("null") ? 0 : -1;
             return write_list_of(*e.child, b, ctx, value);
         case Kind::Text:
             if (PyUnicode_CheckExact(value)) return write_str(b, value);

@@ -164,7 +164,10 @@ bool json_escape_into(Buffer& b, const char* utf8, size_t n) noexcept {
             while (p < stop && plain(*p)) *o++ = static_cast<char>(*p++);
             if (p == stop) break;
         escape:
-            o = put_escape(o, p);
+            // A run of non-ASCII text (CJK, say) is escaped without going back to the scan.
+            do {
+                o = put_escape(o, p);
+            } while (p < stop && *p >= 0x80);
         }
         b.commit(o);
         if (p >= end) break;
