@@ -4,8 +4,9 @@
 
 The dump benchmark's plain batch in the form its dump produces, as dicts (4 str, 4 int,
 a float, a bool, a nested record, a list of three nested records), loaded with an
-optional field with a default and one bounds check, by all three side by side; prints
-records per second and the ratios.
+optional field with a default and one bounds check, side by side with pydantic and with
+msgspec.convert into Structs; prints records per second and the ratios. Exit status 1
+when `run` misses its gate over pydantic's validate_python.
 """
 
 import argparse
@@ -21,6 +22,8 @@ import timing  # noqa: E402
 from corvane_core._core import LoadDeserializer  # noqa: E402
 
 MISSING = object()
+GATE_PYDANTIC = 3.0  # pydantic validate_python's time / run's
+AIM_MSGSPEC = 1.0  # msgspec.convert's time / run's
 
 
 def make_batch(n):
@@ -109,11 +112,44 @@ def pydantic_adapter():
     return TypeAdapter(list[Record])
 
 
+def msgspec_convert():
+    """msgspec.convert into Structs of the same shape and checks, or None without msgspec."""
+    try:
+        import msgspec
+    except ImportError:
+        return None
+
+    class Owner(msgspec.Struct, forbid_unknown_fields=True):
+        id: int
+        name: str
+
+    class Item(msgspec.Struct, forbid_unknown_fields=True):
+        sku: str
+        qty: int
+
+    class Record(msgspec.Struct, forbid_unknown_fields=True):
+        id: int
+        age: Annotated[int, msgspec.Meta(ge=0, le=150)]
+        score: int
+        rank: int
+        name: str
+        email: str
+        city: str
+        code: str
+        ratio: float
+        active: bool
+        owner: Owner
+        items: list[Item]
+        note: str = ""
+
+    return lambda batch: msgspec.convert(batch, list[Record]), msgspec.to_builtins
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--records", type=int, default=data.N)
     ap.add_argument("--repeat", type=int, default=7)
-    ap.add_argument("--no-gc", action="store_true", help="keep the garbage collector off while timing")
+    ap.add_argument("--gc", action="store_true", help="keep the garbage collector on while timing")
     args = ap.parse_args()
 
     batch = make_batch(args.records)
@@ -129,17 +165,31 @@ def main():
     adapter = pydantic_adapter()
     if adapter is not None:
         contenders.append(("pydantic TypeAdapter.validate_python", lambda: adapter.validate_python(batch)))
+    structs = msgspec_convert()
+    if structs is not None:
+        convert, to_builtins = structs
+        if to_builtins(convert(batch)) != expected:
+            sys.exit("msgspec.convert loads something else")
+        contenders.append(("msgspec.convert to Structs", lambda: convert(batch)))
 
-    times = timing.best_times(contenders, args.repeat, collector=not args.no_gc)
+    times = timing.best_times(contenders, args.repeat, collector=args.gc)
     n = args.records
-    print(f"load of {n} records, best of {args.repeat}, collector {'off' if args.no_gc else 'on'}")
+    print(f"load of {n} records, best of {args.repeat}, collector {'on' if args.gc else 'off'}")
     for name, t in times.items():
         print(f"  {name:<38} {t * 1e3:9.2f} ms  {n / t:12,.0f} records/s")
     mine = times["LoadDeserializer.run"]
     for name, t in times.items():
         if name != "LoadDeserializer.run":
             print(f"  speed-up over {name:<30} {t / mine:6.2f}x")
+    missed = 0
+    for name, bound, kind in (("pydantic TypeAdapter.validate_python", GATE_PYDANTIC, "gate"),
+                              ("msgspec.convert to Structs", AIM_MSGSPEC, "aim")):
+        if name in times:
+            met = times[name] / mine >= bound
+            missed += kind == "gate" and not met
+            print(f"  {kind}: >= {bound}x {name}: {'met' if met else 'missed'}")
+    return 1 if missed else 0
 
 
 if __name__ == "__main__":
-    main()
+    sys.exit(main())
