@@ -159,7 +159,7 @@ int write_json_one(const Serializer& s, Text& b, const Ctx& ctx, PyObject* obj) 
             if (!value) return -1;
             if (value.get() == ctx.missing) continue;
         } else {
-            value = Ref::steal(dump::get_value(f, ctx, obj));
+            value = Ref::steal(dump::fetch(f, ctx, obj));
             if (!value) return -1;
             if (value.get() == ctx.missing) {
                 if (f.default_value == ctx.missing) continue;
