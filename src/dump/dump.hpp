@@ -17,6 +17,9 @@ std::unique_ptr<Serializer> parse_serializer(PyObject* payload, Arena& arena) no
 // host re-runs the whole call and would otherwise see them already partly consumed.
 PyObject* run(const Serializer& s, const Ctx& ctx, PyObject* obj, bool many) noexcept;
 
+// getattr(obj, key), with AttributeError turned into a new reference to `missing`.
+PyObject* getattr_or_missing(PyObject* obj, PyObject* key, PyObject* missing) noexcept;
+
 // The field's value, or a new reference to ctx.missing when the object lacks it.
 PyObject* get_value(const FieldSpec& f, const Ctx& ctx, PyObject* obj) noexcept;
 
@@ -40,7 +43,10 @@ inline PyObject* fetch(const FieldSpec& f, const Ctx& ctx, PyObject* obj) noexce
     if (PyDict_CheckExact(obj)) {
         if (PyObject* v = PyDict_GetItemWithError(obj, f.attribute)) return Py_NewRef(v);
         if (PyErr_Occurred()) return nullptr;
-    } else if (is_plain(Py_TYPE(obj))) {
+        // An absent key still reaches the dict's attributes (`items`, `keys`, ...).
+        return getattr_or_missing(obj, f.attribute, ctx.missing);
+    }
+    if (is_plain(Py_TYPE(obj))) {
         if (PyObject* v = PyObject_GenericGetAttr(obj, f.attribute)) return v;
         if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return nullptr;
         PyErr_Clear();

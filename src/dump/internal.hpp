@@ -15,8 +15,6 @@ PyObject* run_one_in(const Serializer& s, const Ctx& ctx, PyObject* obj, bool re
 PyObject* apply_in(const Element& e, const Ctx& ctx, PyObject* value, bool reiterable_only) noexcept;
 
 PyObject* get_one(PyObject* obj, PyObject* key, PyObject* missing) noexcept;
-// getattr(obj, key), with AttributeError turned into a new reference to `missing`.
-PyObject* getattr_or_missing(PyObject* obj, PyObject* key, PyObject* missing) noexcept;
 
 PyObject* apply_dict_of(const Element& e, const Ctx& ctx, PyObject* value, bool reiterable_only) noexcept;
 PyObject* apply_tuple_of(const Element& e, const Ctx& ctx, PyObject* value, bool reiterable_only) noexcept;
