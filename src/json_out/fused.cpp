@@ -35,6 +35,9 @@ struct Text : Buffer {
 
 // A value from the host or the dump engine: scalars now, containers at the end.
 int write_value(Text& b, PyObject* v) noexcept {
+    PyTypeObject* t = Py_TYPE(v);
+    if (t == &PyUnicode_Type || t == &PyLong_Type || t == &PyFloat_Type || t == &PyBool_Type || v == Py_None)
+        return write_json_value(b, v);
     if (PyList_Check(v) || PyDict_Check(v) || (PyTuple_Check(v) && PyTuple_Size(v) > 0)) {
         try {
             b.later.emplace_back(b.size(), Ref::borrow(v));
