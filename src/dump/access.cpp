@@ -23,19 +23,6 @@ PyObject* getattr_or_missing(PyObject* obj, PyObject* key, PyObject* missing) no
 
 namespace {
 
-// Whether obj[key] needs trying at all; see get_one.
-bool is_plain(PyTypeObject* type) noexcept {
-    // With neither subscript slot, obj[key] can only fail with a TypeError (only type
-    // objects have a fallback, __class_getitem__, and their metatype's attribute hook is
-    // not the generic one). With the generic hook as well, no class in the MRO defines
-    // __getitem__ (a heap type has those slots exactly when one does), so hasattr could
-    // only find one in the instance dict, running no descriptor and no host code. Either
-    // answer then leads to getattr, so the probe is skipped: this spares a plain object
-    // an AttributeError raised and cleared for every field.
-    return PyType_GetSlot(type, Py_tp_getattro) == reinterpret_cast<void*>(&PyObject_GenericGetAttr) &&
-           !PyType_GetSlot(type, Py_mp_subscript) && !PyType_GetSlot(type, Py_sq_item);
-}
-
 // hasattr(obj, "__getitem__") asked for real: an attribute hook or a descriptor may run
 // host code or raise. 1, 0, or -1 with an error other than AttributeError.
 int probe_getitem(PyObject* obj) noexcept {

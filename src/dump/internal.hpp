@@ -15,18 +15,6 @@ PyObject* run_one_in(const Serializer& s, const Ctx& ctx, PyObject* obj, bool re
 PyObject* apply_in(const Element& e, const Ctx& ctx, PyObject* value, bool reiterable_only) noexcept;
 
 PyObject* get_one(PyObject* obj, PyObject* key, PyObject* missing) noexcept;
-// getattr(obj, key), with AttributeError turned into a new reference to `missing`.
-PyObject* getattr_or_missing(PyObject* obj, PyObject* key, PyObject* missing) noexcept;
-
-// get_value with the commonest case, a field of an exact dict, inline.
-inline PyObject* fetch(const FieldSpec& f, const Ctx& ctx, PyObject* obj) noexcept {
-    if (f.path.empty() && PyDict_CheckExact(obj)) {
-        if (PyObject* v = PyDict_GetItemWithError(obj, f.attribute)) return Py_NewRef(v);
-        if (PyErr_Occurred()) return nullptr;
-        return getattr_or_missing(obj, f.attribute, ctx.missing);
-    }
-    return get_value(f, ctx, obj);
-}
 
 PyObject* apply_dict_of(const Element& e, const Ctx& ctx, PyObject* value, bool reiterable_only) noexcept;
 PyObject* apply_tuple_of(const Element& e, const Ctx& ctx, PyObject* value, bool reiterable_only) noexcept;

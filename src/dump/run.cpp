@@ -1,6 +1,7 @@
 // Dump execution: the record loop and the one dispatch over element kinds.
 #include "dump/internal.hpp"
 #include "module/depth.hpp"
+#include "module/float_repr.hpp"
 #include "module/names.hpp"
 
 namespace corvane::dump {
@@ -16,11 +17,12 @@ PyObject* apply_number(PyObject* value, bool as_text, PyTypeObject* exact, PyObj
     if (Py_IS_TYPE(value, exact)) {
         if (!as_text) return Py_NewRef(value);
         // int(x)/float(x) of an exact instance is x itself, so only str() is left.
-        if (convert == reinterpret_cast<PyObject*>(exact)) return PyObject_Str(value);
+        if (convert == reinterpret_cast<PyObject*>(exact))
+            return exact == &PyFloat_Type ? exact_float_str(value) : PyObject_Str(value);
     }
     Ref r = Ref::steal(call1(convert, value));
     if (!r || !as_text) return r.release();
-    return PyObject_Str(r.get());
+    return PyFloat_CheckExact(r.get()) ? exact_float_str(r.get()) : PyObject_Str(r.get());
 }
 
 PyObject* apply_list_of(const Element& e, const Ctx& ctx, PyObject* value, bool reiterable_only) noexcept {
@@ -91,6 +93,7 @@ PyObject* apply_in(const Element& e, const Ctx& ctx, PyObject* value, bool reite
             if (value == Py_None) return none();
             if (PyUnicode_CheckExact(value)) return Py_NewRef(value);  // str(s) is s
             if (PyBytes_Check(value)) return call_method1(value, g_names.decode, g_names.utf_8);
+            if (PyFloat_CheckExact(value)) return exact_float_str(value);
             return PyObject_Str(value);
         case Kind::Int:
             if (value == Py_None) return none();
@@ -102,6 +105,7 @@ PyObject* apply_in(const Element& e, const Ctx& ctx, PyObject* value, bool reite
         case Kind::StringifyAlt:
             if (value == Py_None) return none();
             if (PyUnicode_CheckExact(value)) return Py_NewRef(value);
+            if (PyFloat_CheckExact(value)) return exact_float_str(value);
             return PyObject_Str(value);
         case Kind::DateFormat:
             if (value == Py_None) return none();

@@ -35,6 +35,9 @@ struct Text : Buffer {
 
 // A value from the host or the dump engine: scalars now, containers at the end.
 int write_value(Text& b, PyObject* v) noexcept {
+    PyTypeObject* t = Py_TYPE(v);
+    if (t == &PyUnicode_Type || t == &PyLong_Type || t == &PyFloat_Type || t == &PyBool_Type || v == Py_None)
+        return write_json_value(b, v);
     if (PyList_Check(v) || PyDict_Check(v) || (PyTuple_Check(v) && PyTuple_Size(v) > 0)) {
         try {
             b.later.emplace_back(b.size(), Ref::borrow(v));
@@ -97,16 +100,17 @@ int write_list_of(const Element& child, Text& b, const Ctx& ctx, PyObject* value
 // Written through the dump engine's conversion, with the shortcuts where that
 // conversion is known to return its input (or None for None) unchanged.
 int write_json(const Element& e, Text& b, const Ctx& ctx, PyObject* value) noexcept {
+    // Every kind but these passes None through as it is.
+    if (value == Py_None && e.kind != Kind::Constant && e.kind != Kind::CallField && e.kind != Kind::CallFieldAlt)
+        return b.append("null") ? 0 : -1;
     switch (e.kind) {
         case Kind::Passthrough:
             return write_value(b, value);
         case Kind::Constant:
             return write_value(b, e.value);
         case Kind::Nested:
-            if (value == Py_None) return b.append("null") ? 0 : -1;
             return write_json(*e.serializer, b, ctx, value, e.many);
         case Kind::ListOf:
-            if (value == Py_None) return b.append("null") ? 0 : -1;
             return write_list_of(*e.child, b, ctx, value);
         case Kind::Text:
             if (PyUnicode_CheckExact(value)) return write_str(b, value);
@@ -158,7 +162,7 @@ int write_json_one(const Serializer& s, Text& b, const Ctx& ctx, PyObject* obj) 
             if (!value) return -1;
             if (value.get() == ctx.missing) continue;
         } else {
-            value = Ref::steal(dump::get_value(f, ctx, obj));
+            value = Ref::steal(dump::fetch(f, ctx, obj));
             if (!value) return -1;
             if (value.get() == ctx.missing) {
                 if (f.default_value == ctx.missing) continue;

@@ -9,6 +9,8 @@
 
 #include "module/depth.hpp"
 #include "module/fallback.hpp"
+#include "module/float_repr.hpp"
+#include "module/number_text.hpp"
 #include "module/names.hpp"
 #include "module/ref.hpp"
 
@@ -162,7 +164,10 @@ bool json_escape_into(Buffer& b, const char* utf8, size_t n) noexcept {
             while (p < stop && plain(*p)) *o++ = static_cast<char>(*p++);
             if (p == stop) break;
         escape:
-            o = put_escape(o, p);
+            // A run of non-ASCII text (CJK, say) is escaped without going back to the scan.
+            do {
+                o = put_escape(o, p);
+            } while (p < stop && *p >= 0x80);
         }
         b.commit(o);
         if (p >= end) break;
@@ -205,30 +210,6 @@ int write_str(Buffer& b, PyObject* s) noexcept {
 
 namespace {
 
-constexpr char kPairs[] =
-    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
-    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
-    "8081828384858687888990919293949596979899";
-
-inline char* put_digits(char* o, uint64_t v) noexcept {
-    char tmp[20];
-    char* p = tmp + sizeof tmp;
-    while (v >= 100) {
-        p -= 2;
-        std::memcpy(p, kPairs + 2 * (v % 100), 2);
-        v /= 100;
-    }
-    if (v >= 10) {
-        p -= 2;
-        std::memcpy(p, kPairs + 2 * v, 2);
-    } else {
-        *--p = static_cast<char>('0' + v);
-    }
-    size_t len = static_cast<size_t>(tmp + sizeof tmp - p);
-    std::memcpy(o, p, len);
-    return o + len;
-}
-
 // int.__repr__, as the encoder calls it, for values beyond 64 bits. The limited API
 // has no wider conversion before 3.14, and the text must be the interpreter's anyway
 // (including its limit on the number of digits).
@@ -265,7 +246,7 @@ int write_int(Buffer& b, PyObject* v) noexcept {
     if (!b.reserve(21)) return -1;
     char* o = b.cursor();
     if (negative) *o++ = '-';
-    b.commit(put_digits(o, u));
+    b.commit(number_text::write_uint(o, u));
     return 0;
 }
 
@@ -277,6 +258,11 @@ int write_float(Buffer& b, PyObject* v) noexcept {
     if (!std::isfinite(d)) [[unlikely]] {
         if (std::isnan(d)) return b.append("NaN") ? 0 : -1;
         return (d > 0 ? b.append("Infinity") : b.append("-Infinity")) ? 0 : -1;
+    }
+    if (g_own_float_text) [[likely]] {
+        if (!b.reserve(number_text::kReprRoom)) return -1;
+        b.commit(number_text::write_repr(b.cursor(), d));
+        return 0;
     }
     char* text = PyOS_double_to_string(d, 'r', 0, Py_DTSF_ADD_DOT_0, nullptr);
     if (!text) return -1;

@@ -2,6 +2,7 @@
 #include "dump/dump.hpp"
 #include "json_out/json_out.hpp"
 #include "module/args.hpp"
+#include "module/float_repr.hpp"
 #include "module/plan_object.hpp"
 #include "module/plans.hpp"
 #include "module/ref.hpp"
@@ -14,6 +15,7 @@ struct DumpTraits {
     static constexpr const char* name = "DumpSerializer";
     static constexpr const char* new_format = "OO:DumpSerializer";
     static std::unique_ptr<Root> parse(PyObject* payload, Arena& arena) noexcept {
+        decide_float_text();
         return dump::parse_serializer(payload, arena);
     }
     // The schema class's own __name__ when it has a plain one; a repr must not fail.
