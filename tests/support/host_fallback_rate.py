@@ -11,7 +11,7 @@ from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 
 from corvane_core import AccelStats
-from tests.support.host_strategies import materialise, schema_case
+from tests.support.strategies import materialise, schema_case
 
 
 def measure(schemas=300):

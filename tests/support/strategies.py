@@ -1,13 +1,16 @@
-"""Hypothesis strategies for the differential suite: random schema classes, and
-objects and input documents shaped after them, valid and not.
+"""Hypothesis strategies shared by the tests and the fuzz harnesses: random schema
+classes, objects and input documents shaped after them (valid, junk and hostile), and
+JSON texts.
 
-Dump objects are drawn as descriptions (``Rec``, ``Gen``) and materialised afresh for
-every run, so that each path sees its own one-shot iterators and holder objects.
+Dump objects are drawn as descriptions (``Rec``, ``Gen``, ``Hostile``) and
+materialised afresh for every run, so that each path sees its own one-shot iterators,
+holder objects and host objects that tamper with their container.
 """
 
 import datetime
 import enum
 import ipaddress
+import json
 import types
 import uuid
 
@@ -106,18 +109,80 @@ HOLDERS = {
 }
 
 
+class Boom(Exception):
+    """What hostile host code raises."""
+
+
+class Hooks:
+    """A host value whose str/int/float/eq/hash hooks raise, interrupt, return the wrong
+    type or empty ``target`` (its container), as ``mode`` says. Its hash collides with
+    ``key``, so a dict lookup of ``key`` runs its __eq__."""
+
+    def __init__(self, mode, target=None, key="f0"):
+        self.mode, self.target, self.key = mode, target, key
+
+    def _act(self, result):
+        if self.mode == "raise":
+            raise Boom
+        if self.mode == "interrupt":
+            raise KeyboardInterrupt
+        if self.mode == "clear" and self.target is not None:
+            self.target.clear()
+        return object() if self.mode == "wrong" else result
+
+    def __str__(self):
+        return self._act("hooks")
+
+    def __int__(self):
+        return self._act(3)
+
+    def __float__(self):
+        return self._act(2.5)
+
+    def __eq__(self, other):
+        return self._act(other is self)
+
+    def __hash__(self):
+        self._act(0)
+        return hash(self.key)
+
+    def __repr__(self):
+        return f"Hooks({self.mode})"
+
+
+class Hostile:
+    """Describes a ``Hooks`` value; a "clear" one is aimed at the container it lands in."""
+
+    def __init__(self, mode):
+        self.mode = mode
+
+    def __repr__(self):
+        return f"Hostile({self.mode})"
+
+
+HOSTILE_MODES = ["raise", "interrupt", "clear", "wrong"]
+
+
 def materialise(desc):
-    if isinstance(desc, Rec):
-        return HOLDERS[desc.holder]({k: materialise(x) for k, x in desc.attrs.items()})
+    made = []
+    if isinstance(desc, Hostile):
+        return Hooks(desc.mode)
     if isinstance(desc, Gen):
         return iter([materialise(x) for x in desc.items])
-    if type(desc) is list:
-        return [materialise(x) for x in desc]
-    if type(desc) is tuple:
-        return tuple(materialise(x) for x in desc)
-    if type(desc) is dict:
-        return {k: materialise(x) for k, x in desc.items()}
-    return desc
+    if isinstance(desc, Rec):
+        attrs = {k: materialise(x) for k, x in desc.attrs.items()}
+        out, made = HOLDERS[desc.holder](attrs), list(attrs.values())
+        target = attrs if desc.holder in ("ns", "slots", "refuse") else out
+    elif type(desc) in (list, tuple, dict):
+        made = [materialise(x) for x in (desc.values() if type(desc) is dict else desc)]
+        out = dict(zip(desc, made)) if type(desc) is dict else type(desc)(made)
+        target = out
+    else:
+        return desc
+    for value in made:
+        if isinstance(value, Hooks) and value.mode == "clear" and isinstance(target, (dict, list)):
+            value.target = target
+    return out
 
 
 # -- host callables used by generated fields ---------------------------------------------------
@@ -158,8 +223,9 @@ odd_text = st.sampled_from(["", "7", " 8 ", "1.5", "nan", "inf", "-inf", "x", "t
 json_scalars = st.none() | st.booleans() | small_ints | finite | short_text
 json_values = st.recursive(json_scalars, lambda kids: st.lists(kids, max_size=3)
                            | st.dictionaries(short_text, kids, max_size=3), max_leaves=6)
+hostile = st.sampled_from(HOSTILE_MODES).map(Hostile)
 junk = (st.none() | st.booleans() | st.integers() | st.floats() | odd_text | st.binary(max_size=4)
-        | st.lists(small_ints, max_size=2) | st.dictionaries(short_text, small_ints, max_size=2))
+        | st.lists(small_ints, max_size=2) | st.dictionaries(short_text, small_ints, max_size=2) | hostile)
 datetimes = st.datetimes(min_value=datetime.datetime(1971, 1, 2), max_value=datetime.datetime(2100, 1, 1))
 dates = st.dates(min_value=datetime.date(1000, 1, 1))
 ips = st.ip_addresses()
@@ -414,7 +480,7 @@ class SchemaShape:
         self.ordinary = all(s.ordinary for s in field_shapes.values())
 
     def __repr__(self):
-        return f"<schema {describe_schema(self.cls)}>"
+        return f"<{self.cls.__name__}[{self.cls._unknown}] {[f for f in self.cls._fields]}>"
 
     def record(self, valid=False, extra=None):
         """Strategy for dump objects of this schema."""
@@ -495,30 +561,6 @@ class SchemaShape:
         return build()
 
 
-def describe_schema(cls, depth=0):
-    """A one-line rendering of a generated schema, for failure messages."""
-    parts = []
-    for field in cls._fields:
-        text = f"{field.name}={type(field).__name__}"
-        extras = {k: getattr(field, k) for k in ("data_key", "attribute") if getattr(field, k) != field.name}
-        for k in ("required", "allow_none", "dump_only", "load_only"):
-            if getattr(field, k):
-                extras[k] = True
-        for k in ("load_default", "dump_default"):
-            if getattr(field, k) is not f.MISSING:
-                extras[k] = getattr(field, k)
-        if field.validators:
-            extras["validate"] = [type(x).__name__ for x in field.validators]
-        target = getattr(field, "_target", None)
-        if isinstance(target, type) and depth < 3:
-            extras["schema"] = describe_schema(target, depth + 1)
-        inner = field.inner_fields()
-        if inner:
-            extras["inner"] = [type(i).__name__ for i in inner]
-        parts.append(text + (repr(extras) if extras else ""))
-    return f"{cls.__name__}[{cls._unknown}]({', '.join(parts)})"
-
-
 _counter = [0]
 
 
@@ -551,3 +593,33 @@ def partial_args(shape):
         st.just(["f0", 1]),
         st.just(0),
     )
+
+
+# -- JSON texts ------------------------------------------------------------------------------
+
+KEYS = st.sampled_from(["a", "b", "f0", "f1_k", "\u00e9", "", "a\u0000", "\U0001f600", "id"])
+EDGE_INTS = st.sampled_from([0, -1, 2**53 + 1, 10**18 - 1, -(10**18) + 1, 10**18, 2**63, -(2**63) - 1])
+JSON_SCALARS = st.one_of(st.none(), st.booleans(), st.integers(-(10**20), 10**20), EDGE_INTS, st.floats(),
+                         st.floats(-1e-300, 1e-300), st.text(max_size=12))
+# Objects are pair lists, so that a document can repeat a key.
+JSON_TREES = st.recursive(JSON_SCALARS, lambda inner: st.one_of(
+    st.lists(inner, max_size=4).map(lambda items: ("arr", items)),
+    st.lists(st.tuples(KEYS, inner), max_size=5).map(lambda pairs: ("obj", pairs))), max_leaves=20)
+SPACE = st.sampled_from(["", "", " ", "\n", "\t", "\r\n  "])
+
+
+@st.composite
+def json_texts(draw, tree=JSON_TREES):
+    """JSON text as json.loads reads it: repeated keys, any spacing, escaped or raw."""
+    ascii_only = draw(st.booleans())
+
+    def render(v):
+        ws = draw(SPACE)
+        if isinstance(v, tuple) and v[0] == "arr":
+            return ws + "[" + ",".join(render(x) for x in v[1]) + draw(SPACE) + "]"
+        if isinstance(v, tuple):
+            pairs = (draw(SPACE) + json.dumps(k, ensure_ascii=ascii_only) + ":" + render(x) for k, x in v[1])
+            return ws + "{" + ",".join(pairs) + draw(SPACE) + "}"
+        return ws + json.dumps(v, ensure_ascii=ascii_only) + draw(SPACE)
+
+    return render(draw(tree))
