@@ -174,15 +174,20 @@ def check_load(cls, data, many=False, partial=None, *, fast=False, exact=True, u
     assert not (exact and accel.kind == "fallback" and pure.kind == "ok"), f"run of {make()!r}: needless fallback"
     if not isinstance(pure.error, KeyboardInterrupt):
         assert_same(Outcome(lambda: cls(unknown=unknown).load(make(), many=many, partial=partial)), pure, "host load")
-    out = [accel]
     try:
         text = json.dumps(make())
     except Exception:
-        return out
-    ref = Outcome(lambda: _pure.load(cls, json.loads(text), many, partial, policy))
-    for doc in (text, text.encode()):
-        accel = Outcome(lambda: plan.run_json(doc, many, partial))
-        assert_agree(accel, ref, f"run_json of {doc!r} partial={partial!r}")
-        assert not (fast and accel.kind == "fallback"), f"run_json of {doc!r} fell back"
-        out.append(accel)
-    return out
+        return [accel]
+    return [accel] + [check_loads(cls, doc, many, partial, fast=fast, unknown=unknown)
+                      for doc in (text, text.encode())]
+
+
+def check_loads(cls, text, many=False, partial=None, *, fast=False, exact=False, unknown=None):
+    """``run_json`` of ``text`` against the pure load of json.loads(text). With ``exact``
+    it falls back only where the pure path fails; with ``fast``, never. Returns the
+    plan's outcome."""
+    ref = Outcome(lambda: _pure.load(cls, json.loads(text), many, partial, unknown or cls._unknown))
+    accel = Outcome(lambda: cls.plans(unknown)[1].run_json(text, many, partial))
+    assert_agree(accel, ref, f"run_json of {text!r} partial={partial!r}")
+    assert not (accel.kind == "fallback" and (fast or exact and ref.kind == "ok")), f"{text!r} fell back"
+    return accel
