@@ -163,6 +163,16 @@ class Hostile:
 HOSTILE_MODES = ["raise", "interrupt", "clear", "wrong"]
 
 
+def tame(desc):
+    """Whether a description holds no host value that changes its container."""
+    if isinstance(desc, Hostile):
+        return desc.mode != "clear"
+    items = desc.attrs.values() if isinstance(desc, Rec) else desc.items if isinstance(desc, Gen) else desc
+    if isinstance(items, dict):
+        items = list(items.keys()) + list(items.values())
+    return all(tame(x) for x in items) if isinstance(items, (list, tuple, type({}.values()))) else True
+
+
 def materialise(desc):
     made = []
     if isinstance(desc, Hostile):
