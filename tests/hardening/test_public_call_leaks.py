@@ -5,21 +5,16 @@ set as well as in tracemalloc."""
 
 import decimal
 import json
-import os
 
 import pytest
 
 from corvane_core._core import AccelFallback, DumpSerializer, LoadDeserializer
 from tests.support import dump_payloads as dp
 from tests.support import load_payloads as lp
-from tests.support.hardening_memory import growth
+from tests.support.leaks import assert_no_leak
 
-ROUNDS = 3000
-# The sanitizer runtime holds freed memory in quarantine, so the resident set grows there
-# whatever the code does; its own leak check covers native memory instead.
-UNDER_SANITIZER = "asan" in os.environ.get("LD_PRELOAD", "")
-TRACED_SLACK = 64 * 1024
-RESIDENT_SLACK = 3 * 1024 * 1024  # a kept 2 kB result per call would be 6 MB
+ROUNDS = 2000
+RESIDENT_SLACK = 2 * 1024 * 1024  # a kept 2 kB result per call would be 4 MB
 
 
 class Boom(Exception):
@@ -204,6 +199,4 @@ def test_path_ends_as_named(name):
 
 @pytest.mark.parametrize("name", sorted(CALLS))
 def test_repeated_call_keeps_no_memory(name):
-    traced, resident = growth(CALLS[name], ROUNDS)
-    assert traced < TRACED_SLACK, f"{name}: Python allocations grew by {traced} bytes over {ROUNDS // 2} calls"
-    assert UNDER_SANITIZER or resident < RESIDENT_SLACK, f"{name}: resident set grew by {resident} bytes over {ROUNDS} calls"
+    assert_no_leak(CALLS[name], rounds=ROUNDS, warmup=ROUNDS // 5, resident=RESIDENT_SLACK)
