@@ -1,16 +1,14 @@
 """The module's public surface: names, classes, argument binding, initialisation, GC."""
 
-import gc
 import importlib
+import os
 import subprocess
 import sys
-import textwrap
-import weakref
 
 import pytest
 
 from corvane_core import _core
-from tests.support.common import MISSING
+from tests.support.parity import MISSING
 
 EMPTY_DUMP = (None, [])
 EMPTY_LOAD = (False, 1, frozenset(), [])
@@ -140,45 +138,11 @@ def test_fallback_is_fresh_and_empty(load_plan):
     assert seen[0] is not seen[1]
 
 
-def test_plan_cycle_is_collected():
-    class Field:
-        def serialize(self, attr, obj, arg):
-            return 1
-
-    class Schema:
-        pass
-
-    schema = Schema()
-    field = Field()
-    field.schema = schema
-    schema.dump_plan = _core.DumpSerializer((schema, [(True, "k", "a", field)]), MISSING)
-    schema.load_plan = _core.LoadDeserializer((False, 1, schema, []), MISSING)
-    assert schema.dump_plan.run(object(), False) == {"k": 1}
-    ref = weakref.ref(schema)
-    del schema, field
-    gc.collect()
-    assert ref() is None
-
-
-def test_subinterpreter_import_refused():
-    code = textwrap.dedent(
-        """
-        import _testcapi, sys
-        import corvane_core._core
-        r = _testcapi.run_in_subinterp(
-            "try:\\n"
-            "    import corvane_core._core\\n"
-            "except ImportError:\\n"
-            "    open(%r, 'w').write('refused')\\n"
-        )
-        """
-    )
+def test_subinterpreter_import_refused(tmp_path):
     pytest.importorskip("_testcapi")
-    import os
-    import tempfile
-
-    with tempfile.TemporaryDirectory() as d:
-        marker = os.path.join(d, "m")
-        env = dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path))
-        subprocess.run([sys.executable, "-c", code % marker], check=True, env=env, timeout=60)
-        assert open(marker).read() == "refused"
+    marker = tmp_path / "m"
+    inner = f"try:\n    import corvane_core._core\nexcept ImportError:\n    open({str(marker)!r}, 'w').write('refused')\n"
+    code = f"import _testcapi, corvane_core._core\n_testcapi.run_in_subinterp({inner!r})"
+    env = dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path))
+    subprocess.run([sys.executable, "-c", code], check=True, env=env, timeout=60)
+    assert marker.read_text() == "refused"
