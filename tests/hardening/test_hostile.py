@@ -12,16 +12,12 @@ import pytest
 from corvane_core import INCLUDE, MISSING, Schema
 from corvane_core import fields as f
 from corvane_core import validate as v
-from tests.support.parity import check_dump, check_load, schema
+from tests.support.parity import check_dump, check_load, interrupt, schema
 from tests.support.strategies import Boom, Hooks
 
 
 def boom(*_):
     raise Boom
-
-
-def interrupt(*_):
-    raise KeyboardInterrupt
 
 
 class Record:

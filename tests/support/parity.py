@@ -61,11 +61,22 @@ def lplan(*fields, **kw):
 
 # -- outcomes -------------------------------------------------------------------------------
 
+INTERRUPTS = [0]
+
+
+def interrupt(*_):
+    """Host code's KeyboardInterrupt, counted so that one swallowed by a call shows."""
+    INTERRUPTS[0] += 1
+    raise KeyboardInterrupt
+
+
 class Outcome:
-    """What a call did: "ok", "fallback", "invalid" (a ValidationError) or "error"."""
+    """What a call did: "ok", "fallback", "invalid" (a ValidationError) or "error"; and
+    whether host code raised an interrupt during it."""
 
     def __init__(self, fn):
         self.value = self.error = None
+        before = INTERRUPTS[0]
         try:
             self.value, self.kind = fn(), "ok"
         except AccelFallback:
@@ -74,6 +85,7 @@ class Outcome:
             self.kind, self.error = "invalid", exc
         except BaseException as exc:  # KeyboardInterrupt from host code is an outcome too
             self.kind, self.error = "error", exc
+        self.interrupted = INTERRUPTS[0] != before
 
     def __repr__(self):
         return f"<{self.kind}: {self.value if self.kind == 'ok' else self.error!r}>"
@@ -114,9 +126,9 @@ def same(a, b, depth=0):
 
 def agree(accel, pure):
     """The plan's outcome stands for the pure one: the same value or error type, or a
-    fallback, which never replaces an interrupt (the host's re-run would swallow it)."""
+    fallback, which never swallows an interrupt raised by host code during the call."""
     if accel.kind == "fallback":
-        return not (pure.kind == "error" and isinstance(pure.error, KeyboardInterrupt))
+        return not accel.interrupted
     if accel.kind == "ok":
         return pure.kind == "ok" and same(accel.value, pure.value)
     return pure.kind == accel.kind and type(accel.error) is type(pure.error)

@@ -20,6 +20,7 @@ from corvane_core import EXCLUDE, INCLUDE, RAISE, Schema, ValidationError
 from corvane_core import fields as f
 from corvane_core import validate as v
 from corvane_core.schema import SchemaMeta
+from tests.support.parity import interrupt
 
 
 class Color(enum.Enum):
@@ -125,7 +126,7 @@ class Hooks:
         if self.mode == "raise":
             raise Boom
         if self.mode == "interrupt":
-            raise KeyboardInterrupt
+            interrupt()
         if self.mode == "clear" and self.target is not None:
             self.target.clear()
         return object() if self.mode == "wrong" else result
