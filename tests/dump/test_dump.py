@@ -23,27 +23,25 @@ RANGE = "out of range integral type conversion attempted"
 Renamed = type("Other", (), {})
 
 
+def el(*element):
+    return (None, [dfield("v", element)])
+
+
 @pytest.mark.parametrize("payload, exc, message", [
-    ((None, [dfield("v", (17,))]), ValueError, "unknown element tag 17"),
-    ((None, [dfield("v", (256,))]), OverflowError, RANGE),
-    ((None, [dfield("v", (-1,))]), OverflowError, RANGE),
-    ((None, [dfield("v", ("1",))]), TypeError, None),
-    ((None, [dfield("v", ())]), IndexError, "tuple index out of range"),
+    (el(17), ValueError, "unknown element tag 17"), (el(256), OverflowError, RANGE), (el(-1), OverflowError, RANGE),
+    (el("1"), TypeError, None), (el(), IndexError, "tuple index out of range"),
     ((None, [dfield("v", [0])]), TypeError, CAST.format("list", "tuple")),
-    ((None, [dfield("v", (D.INT, 1))]), TypeError, None),  # an int is not a bool
-    ((None, [dfield("v", (D.NESTED, (None, ()), False))]), TypeError, CAST.format("tuple", "list")),
-    ((None, [dfield("v", (D.LIST_OF, (99,)))]), ValueError, "unknown element tag 99"),
-    ((None, [dfield("v", (D.DATE_FORMAT, None, b"%Y"))]), TypeError, CAST.format("bytes", "str")),
-    ((None, [dfield("v", (D.ENUM_MEMBER, (0,), (0,)))]), TypeError, None),  # the bool first
-    ((None, [dfield("v", (D.TUPLE_OF, ((0,), (18,), (300,))))]), ValueError, "unknown element tag 18"),
-    ((None, [dfield("v", (D.NESTED_KEY, (None, []), 5, True))]), TypeError, CAST.format("int", "str")),
-    ([None, []], TypeError, CAST.format("list", "tuple")),
-    (Renamed(), TypeError, CAST.format("Other", "tuple")),
-    ((None,), IndexError, None),
-    ((None, [(0, "k", "k", MISSING, (0,))]), TypeError, None),
+    (el(D.INT, 1), TypeError, None),  # an int is not a bool
+    (el(D.NESTED, (None, ()), False), TypeError, CAST.format("tuple", "list")),
+    (el(D.LIST_OF, (99,)), ValueError, "unknown element tag 99"),
+    (el(D.DATE_FORMAT, None, b"%Y"), TypeError, CAST.format("bytes", "str")),
+    (el(D.ENUM_MEMBER, (0,), (0,)), TypeError, None),  # the bool first
+    (el(D.TUPLE_OF, ((0,), (18,), (300,))), ValueError, "unknown element tag 18"),  # the first failure wins
+    (el(D.NESTED_KEY, (None, []), 5, True), TypeError, CAST.format("int", "str")),
+    ([None, []], TypeError, CAST.format("list", "tuple")), (Renamed(), TypeError, CAST.format("Other", "tuple")),
+    ((None,), IndexError, None), ((None, [(0, "k", "k", MISSING, (0,))]), TypeError, None),
     ((None, [(False, "k", None, MISSING, (0,))]), TypeError, CAST.format("NoneType", "str")),
-    ((None, [(True, "k", "k")]), IndexError, None),
-    ((None, [dfield("k", attr="a.\ud800")]), UnicodeEncodeError, None),
+    ((None, [(True, "k", "k")]), IndexError, None), ((None, [dfield("k", attr="a.\ud800")]), UnicodeEncodeError, None),
 ])
 def test_malformed_payloads_raise_the_decoding_error(payload, exc, message):
     with pytest.raises(exc) as info:
@@ -173,13 +171,6 @@ def test_records_defaults_delegates_and_many(obj, many):
     check_dump(WIDE, obj, many)
 
 
-def test_repeated_output_key_keeps_the_first_place_and_the_later_value():
-    p = dplan(dfield("a", attr="x"), dfield("b"), dfield("a", attr="y"))
-    assert list(p.run({"x": 1, "b": 2, "y": 3}, False).items()) == [("a", 3), ("b", 2)]
-    with pytest.raises(AccelFallback):  # two pairs in the text would not be json.dumps of that
-        p.run_json({"x": 1, "b": 2, "y": 3}, False)
-
-
 # -- elements --------------------------------------------------------------------------------
 
 class StrSub(str):
@@ -233,7 +224,7 @@ Tricky = type("Tricky", (dict,), {"items": raiser(AssertionError), "__iter__": r
 
 @pytest.mark.parametrize("field, value", [
     (f.Str(), b"x\xc3\xa9"), (f.Str(), StrSub("s")), (f.Str(), type("B", (bytes,), {"decode": lambda s, *a: "d"})(b"q")),
-    (f.Str(), b"\xff"), (f.Int(), 7.9), (f.Int(), "x"), (f.Int(as_string=True), True), (f.Float(as_string=True), 2),
+    (f.Int(), 7.9), (f.Int(as_string=True), True), (f.Float(as_string=True), 2),
     (f.Uuid(), StrSub("s")), (f.IP(), [1]), (f.Date("%Y/%m/%d"), datetime.date(2020, 1, 2)), (f.Date("%Y"), "no"),
     (f.Enum(Color, by_value=f.Int()), Color.BLUE), (f.Enum(Color, by_value=f.Str()), Color.RED),
     (f.Dict(), [("a", 1)]), (f.Dict(keys=f.Str()), {1: "a", "1": "b"}), (f.Dict(keys=f.Str()), Tricky({1: "a"})),
@@ -241,7 +232,7 @@ Tricky = type("Tricky", (dict,), {"items": raiser(AssertionError), "__iter__": r
     (f.List(f.List(f.Int(as_string=True))), [[1], [], (2, 3)]), (f.Tuple([f.Int(), f.Str()]), [True, b"x"]),
     (f.Tuple([f.Raw(), f.Raw()]), LyingLen([1, 2, 3])), (f.Tuple([f.Raw(), f.Raw()]), LyingLen([1])),
     (f.Tuple([f.Raw(), f.Raw()]), type("OwnIter", (tuple,), {"__iter__": lambda s: iter("xy")})((1, 2))),
-    (f.Tuple([f.Raw()]), {1}), (f.Tuple([f.Raw()]), "a"), (f.Tuple([]), (0,)),
+    (f.Tuple([f.Raw()]), "a"), (f.Tuple([]), (0,)),
     (f.Pluck(schema(x=f.Int(as_string=True)), "x"), {"x": 4}), (f.Pluck(schema(x=f.Raw()), "x"), {}),
     (f.Pluck(schema(x=f.Raw()), "x", many=True), lambda: ({"x": i} for i in range(2))),
     (f.Constant(MISSING), 1), (f.Function(serialize=lambda o: o["v"] * 2), 3),
