@@ -13,7 +13,20 @@ if ROOT not in sys.path:
 
 from hypothesis import HealthCheck, settings  # noqa: E402
 
+from corvane_core import MISSING, AccelFallback  # noqa: E402
+
 FUZZ_SETTINGS = settings(database=None, deadline=None, suppress_health_check=list(HealthCheck))
+DECODING_ERRORS = (TypeError, ValueError, IndexError, OverflowError, RecursionError, UnicodeEncodeError)
+
+
+def build(plan_class, payload):
+    """The plan, or None when the payload is refused; construction never falls back."""
+    try:
+        return plan_class(payload, MISSING)
+    except AccelFallback:
+        raise AssertionError("construction raised AccelFallback") from None
+    except DECODING_ERRORS:
+        return None
 
 
 def entry(test):
