@@ -148,9 +148,13 @@ LOAD_LEVELS = {
 
 
 @pytest.mark.parametrize("kind", sorted(LOAD_LEVELS))
-def test_deep_load_payloads_raise_recursion_error(kind, recursion_limit):
-    with pytest.raises(RecursionError):
-        lplan(lfield("v", chain(LOAD_LEVELS[kind], (0,))))
+def test_deep_and_cyclic_load_payloads_raise_recursion_error(kind, recursion_limit):
+    fields = []
+    fields.append(lfield("v", LOAD_LEVELS[kind]((L.NESTED, (False, 1, None, fields)))))
+    for element in (chain(LOAD_LEVELS[kind], (0,)), fields[0][7]):
+        with pytest.raises(RecursionError):
+            lplan(lfield("v", element))
+    fields.clear()
     # A validator list may be any iterable; a long one is width, not depth.
     wide = lplan(lfield("v", (L.DICT_OF, None, iter([(0, None, None, True, True)] * 100_000), None, ())))
     assert wide.run({"v": {"a": 1}}, False, None) == {"v": {"a": 1}}
