@@ -32,7 +32,11 @@ def el(*element):
     (el("1"), TypeError, None), (el(), IndexError, "tuple index out of range"),
     ((None, [dfield("v", [0])]), TypeError, CAST.format("list", "tuple")),
     (el(D.INT, 1), TypeError, None),  # an int is not a bool
-    (el(D.NESTED, (None, ()), False), TypeError, CAST.format("tuple", "list")),
+    (el(D.NESTED, (None, ()), False), TypeError, CAST.format("tuple", "list")), (el(2**70), OverflowError, RANGE),
+    (el(D.NESTED, [None, []], False), TypeError, CAST.format("list", "tuple")),
+    (el(D.NESTED, (None, [dfield("x", (99,))]), False), ValueError, "unknown element tag 99"),
+    (el(D.TUPLE_OF, [(0,)]), TypeError, CAST.format("list", "tuple")), ((), IndexError, None),
+    ((None, [(False, 5, "k", MISSING, (0,))]), TypeError, CAST.format("int", "str")),
     (el(D.LIST_OF, (99,)), ValueError, "unknown element tag 99"),
     (el(D.DATE_FORMAT, None, b"%Y"), TypeError, CAST.format("bytes", "str")),
     (el(D.ENUM_MEMBER, (0,), (0,)), TypeError, None),  # the bool first
@@ -219,6 +223,7 @@ def test_containers_mutated_while_walked(name):
 
 
 LyingLen = type("LyingLen", (list,), {"__len__": lambda self: 2})
+Mapping = type("Mapping", (), {"keys": lambda self: iter(["k"]), "__getitem__": lambda self, key: 1})
 Tricky = type("Tricky", (dict,), {"items": raiser(AssertionError), "__iter__": raiser(AssertionError)})
 
 
@@ -232,7 +237,8 @@ Tricky = type("Tricky", (dict,), {"items": raiser(AssertionError), "__iter__": r
     (f.List(f.List(f.Int(as_string=True))), [[1], [], (2, 3)]), (f.Tuple([f.Int(), f.Str()]), [True, b"x"]),
     (f.Tuple([f.Raw(), f.Raw()]), LyingLen([1, 2, 3])), (f.Tuple([f.Raw(), f.Raw()]), LyingLen([1])),
     (f.Tuple([f.Raw(), f.Raw()]), type("OwnIter", (tuple,), {"__iter__": lambda s: iter("xy")})((1, 2))),
-    (f.Tuple([f.Raw()]), "a"), (f.Tuple([]), (0,)),
+    (f.Tuple([f.Raw()]), "a"), (f.Tuple([]), (0,)), (f.Tuple([f.Int()]), ["x"]), (f.Dict(values=f.Int()), {"a": "x"}),
+    (f.Dict(), Mapping()), (f.Dict(), type("NoKeys", (Mapping,), {"keys": raiser(KeyError)})()),
     (f.Pluck(schema(x=f.Int(as_string=True)), "x"), {"x": 4}), (f.Pluck(schema(x=f.Raw()), "x"), {}),
     (f.Pluck(schema(x=f.Raw()), "x", many=True), lambda: ({"x": i} for i in range(2))),
     (f.Constant(MISSING), 1), (f.Function(serialize=lambda o: o["v"] * 2), 3),
@@ -247,11 +253,12 @@ def test_int_and_float_are_the_builtins_taken_at_construction():
     builtins.int = builtins.float = lambda v: "patched"
     try:
         before = p.run({"i": "3", "f": "2"}, False)
-        after = dplan(dfield("f", (D.FLOAT, False)), dfield("g", (D.FLOAT, False))).run({"f": 2.5, "g": "1"}, False)
+        after = dplan(dfield("f", (D.FLOAT, False)), dfield("g", (D.FLOAT, False)), dfield("i", (D.INT, True))).run(
+            {"f": 2.5, "g": "1", "i": 3}, False)
     finally:
         builtins.int, builtins.float = saved
     assert before == {"i": 3, "f": 2.0}
-    assert after == {"f": 2.5, "g": "patched"}  # an exact float still passes
+    assert after == {"f": 2.5, "g": "patched", "i": "patched"}  # an exact float still passes
 
 
 # -- one-shot inputs and host errors -----------------------------------------------------------

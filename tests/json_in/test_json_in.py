@@ -13,7 +13,7 @@ from hypothesis import strategies as st
 from corvane_core import EXCLUDE, INCLUDE, AccelFallback, Schema
 from corvane_core import fields as f
 from corvane_core import validate as v
-from tests.support.parity import L, check_loads, lfield, lplan, same, schema
+from tests.support.parity import L, check_loads, interrupt, lfield, lplan, same, schema
 from tests.support.strategies import Color, json_texts
 
 VALUE = schema(EXCLUDE, v=f.Raw(allow_none=True))
@@ -202,7 +202,8 @@ class Person(Schema):
     ('{}', False, False), ('[]', False, False), ('[1]', True, False), ('[{"id": 1}, 2]', True, False),
     ('{"id": null}', False, False), ('{"id": 1, "tags": [null]}', False, False), ('{"id": 1, "home": []}', False, False),
     ('{"id": 1, "score": NaN}', False, False), ('{"id": true}', False, False), ('[{"id": 1},]', True, False),
-    ('[{"id": 1}] []', True, False), ('{"id": 1, "x": 0}', False, False),
+    ('[{"id": 1}] []', True, False), ('{"id": 1, "x": 0}', False, False), ('{}', True, False), ('[', True, False),
+    ('[{"id": 1}', True, False), (' [ ', True, False), ('[{"id": 1} ', True, False),
 ])
 @pytest.mark.parametrize("unknown", [None, EXCLUDE, INCLUDE])
 def test_records(doc, many, ok, unknown):
@@ -224,6 +225,7 @@ FIELDS = [
     f.Dict(keys=f.Int(), values=f.Raw()), f.Constant("c"), f.Bool(), f.Function(deserialize=lambda v: ("called", v)),
     f.Nested(schema(x=f.Int())), f.Nested(schema(x=f.Int()), many=True), f.Pluck(schema(k=f.Int()), "k"),
     f.Pluck(schema(k=f.Raw()), "k", many=True), f.Enum(Color), f.Int(validate=v.Range(0, 5)), f.Uuid(),
+    f.Dict(values=f.Function(deserialize=interrupt)),
 ]
 SAMPLES = [
     "0", "7", "-3", "1.5", "7.0", "-0.0", "1e400", "NaN", "true", "false", '"7"', '"RED"', '"yes"', '""', "[]",
@@ -266,6 +268,28 @@ def _clear(v):
 ])
 def test_attributes_and_keys_read_twice(fields, unknown, doc):
     check_loads(schema(unknown, **fields), doc)
+
+
+def _fused(plan, doc):
+    """run_json of a plan-level case: run(json.loads(doc)) or a fallback."""
+    try:
+        got = plan.run_json(doc, False, None)
+    except AccelFallback:
+        return "fallback"
+    assert same(got, plan.run(json.loads(doc), False, None))
+    return got
+
+
+@pytest.mark.parametrize("fields, doc, loads", [
+    # The unknown-key pass of Include reads a key a field read too: one object for json.loads.
+    ((lfield("n", (L.CALL_FIELD, lambda v, *_: _clear(v)), attr="m"),), '{"n": {"x": 1}, "n": [1]}', False),
+    ((lfield("n", (L.CALL_FIELD, lambda v, *_: _clear(v)), attr="m"),), '{"n": "s"}', True),
+    # Shapes the walk leaves to the host: a str subclass key, a delegated field.
+    ((lfield(type("K", (str,), {"__hash__": lambda s: 0})("n")),), '{"n": 1}', False),
+    ((lfield("a"), (True, "b", "b", "b", object())), '{"a": 1}', False),
+])
+def test_plan_level_shapes(fields, doc, loads):
+    assert (_fused(lplan(*fields, unknown="include", known=frozenset()), doc) != "fallback") == loads
 
 
 def test_known_keys_changed_by_host_code_are_seen():

@@ -163,6 +163,7 @@ Loose = type("Loose", (str,), {"__hash__": lambda s: hash(s.lower()), "__eq__": 
     # one entry (first place, later value), two pairs would be another text.
     ([dfield("k", attr="x"), dfield("k", attr="y")], {"y": 2}, '{"k": 2}'),
     ([dfield("k", attr="x"), dfield("m"), dfield("k", attr="y")], {"x": 1, "y": 2, "m": 0}, None),
+    ([dfield(f"f{i}") for i in range(6)] + [dfield("f0", attr="x")], {"f0": 1, "x": 2}, None),  # a wide record
     ([dfield(Loose("K"), attr="x"), dfield("k", attr="y")], {"x": 1, "y": 2}, None),
     ([dfield("n", (D.NESTED, (None, [dfield("k", attr="x"), dfield("k", attr="y")]), True))],
      {"n": [{"x": 1}, {"x": 1, "y": 2}]}, None),

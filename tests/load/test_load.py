@@ -30,7 +30,9 @@ def with_field(element=(L.PASSTHROUGH,), validators=()):
     ((False, 1, None, ()), TypeError, CAST.format("tuple", "list")),
     ((1, 1, None, []), TypeError, CAST.format("int", "bool")),
     ((False, 256, None, []), OverflowError, RANGE),
-    ((False, 1, None), IndexError, None),
+    ((False, 1, None), IndexError, None), ((False, 1), IndexError, None),
+    (entry(False, "k", "a", 5, None, False, False, (0,), []), TypeError, CAST.format("int", "str")),
+    (entry(True, "k", 5, "a", None), TypeError, CAST.format("int", "str")),
     # A Direct entry reads its validators (position 8) first, then attribute, then the rest.
     (entry(False, 1, "a", "a", None, False, False, (0,)), IndexError, None),
     (entry(False, 1, "a", "a", None, False, False, (0,), [(9,)]), ValueError, "unknown validator tag 9"),
@@ -50,6 +52,8 @@ def with_field(element=(L.PASSTHROUGH,), validators=()):
     (with_field(validators=[[0, None, None, True, True]]), TypeError, CAST.format("list", "tuple")),
     (with_field(validators=[(0, 1, None, 1, True)]), TypeError, CAST.format("int", "bool")),
     (with_field(validators=[(1, 2**64, None, None)]), OverflowError, None),
+    (with_field(validators=[(256,)]), OverflowError, RANGE),
+    (with_field((L.DICT_OF, None, map(int, ["x"]), None, [])), ValueError, None),
 ])
 def test_malformed_payloads_raise_the_decoding_error(payload, exc, message):
     with pytest.raises(exc) as info:
@@ -63,7 +67,7 @@ def test_malformed_payloads_raise_the_decoding_error(payload, exc, message):
     (with_field((0, "anything", 5)), {"a": 1}),
     (with_field((L.DICT_OF, None, iter([(0, 2, None, True, True)]), None, (x for x in []))), AccelFallback),
     (with_field((L.TUPLE_OF, ())), AccelFallback),
-    (with_field(validators=[(1, -5, None, None), (6, "not callable")]), AccelFallback),
+    (with_field(validators=[(1, -1, None, None), (6, "not callable")]), AccelFallback),
 ])
 def test_wellformed_payloads_decode(payload, expected):
     d = LoadDeserializer(payload=payload, missing=MISSING)
@@ -231,7 +235,8 @@ def growing():
     (f.Tuple([f.Int(), f.Int()]), Liar([1, 2, 3])), (f.Tuple([f.Int(), f.Int()]), Liar([1])),
     (f.Tuple([f.Int()]), "1"), (f.Dict(keys=f.Str(validate=v.Range(max="b"))), {"c": 1}),
     (f.Dict(keys=f.Str()), {None: 1}), (f.Uuid(), b"\x00" * 15), (f.Uuid(), bytes(range(16))),
-    (f.IP(), 3232235777), (f.Time(), "03:04"),
+    (f.IP(), 3232235777), (f.Time(), "03:04"), (f.Tuple([f.Int()]), [None]), (f.Dict(values=f.Int()), {"a": "x"}),
+    (f.Float(), "-1"), (f.Float(), -1),
 ])
 def test_conversions(field, value):
     check_load(schema(x=field), {"x": value}, exact=not isinstance(value, Liar))  # a lying length goes back
@@ -276,9 +281,10 @@ def test_interrupts_pass_through_conversions_and_checks(exc, make, value):
 
 
 def test_own_probing_errors_are_not_turned_into_fallback():
-    meta = type("Meta", (type,), {"__instancecheck__": lambda cls, obj: 1 / 0})
-    with pytest.raises(ZeroDivisionError):
-        lplan(lfield("v", (L.ENUM_MEMBER, meta("C", (), {}), True, (0,)))).run({"v": 1}, False, None)
+    cls = type("Meta", (type,), {"__instancecheck__": lambda cls, obj: 1 / 0})("C", (), {})
+    for element in ((L.ENUM_MEMBER, cls, True, (0,)), (L.UUID, cls), (L.INSTANCE_OR_CALL, cls, str)):
+        with pytest.raises(ZeroDivisionError):
+            lplan(lfield("v", element)).run({"v": 1}, False, None)
 
 
 NAN = float("nan")
