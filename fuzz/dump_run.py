@@ -4,9 +4,9 @@ one-shot iterators, holders whose lookups fail) against the pure dump and json.d
 import kit
 from hypothesis import given, strategies as st
 
-from tests.host.test_parity import test_dump_agrees
+from tests.support.strategies import dump_case
 
-TestOneInput = kit.entry(kit.FUZZ_SETTINGS(given(st.data())(test_dump_agrees.hypothesis.inner_test)))
+TestOneInput = kit.entry(kit.FUZZ_SETTINGS(given(st.data())(dump_case)))
 
 if __name__ == "__main__":
     kit.main(TestOneInput)

@@ -19,7 +19,7 @@ from corvane_core import EXCLUDE, INCLUDE, RAISE, Schema, ValidationError
 from corvane_core import fields as f
 from corvane_core import validate as v
 from corvane_core.schema import SchemaMeta
-from tests.support.parity import interrupt
+from tests.support.parity import check_dump, check_load, interrupt
 
 
 class Color(enum.Enum):
@@ -405,6 +405,25 @@ def schema_case(draw, depth=2, ordinary_only=False):
         [RAISE, EXCLUDE, INCLUDE]))})
     _counter[0] += 1
     return SchemaShape(SchemaMeta(f"Gen{_counter[0]}", (Schema,), namespace), shapes)
+
+
+def dump_case(data):
+    """One drawn dump held to the pure path: the differential test and its fuzzer."""
+    shape = data.draw(schema_case())
+    many = data.draw(st.booleans())
+    desc = data.draw(st.lists(shape.record(), max_size=3) if many else shape.record())
+    if many and data.draw(st.booleans()):
+        desc = Gen(desc)  # the host's re-run after a fallback must still see every record
+    check_dump(shape.cls, lambda: materialise(desc), many, host=tame(desc))
+
+
+def load_case(data):
+    """One drawn load, with a partial selection, held to the pure path."""
+    shape = data.draw(schema_case())
+    many = data.draw(st.booleans())
+    doc = shape.document()
+    desc = data.draw(st.lists(doc, max_size=3) | st.lists(doc, max_size=2).map(tuple) if many else doc)
+    check_load(shape.cls, lambda: materialise(desc), many, data.draw(partial_args(shape)), host=tame(desc))
 
 
 def partial_args(shape):
