@@ -125,7 +125,7 @@ SUBJECTS = {
 @pytest.mark.parametrize("name", sorted(SUBJECTS))
 @pytest.mark.parametrize("key", ["k", "absent", "__class__", "k.real", "absent.__class__", "items"])
 def test_lookup_rule(name, key):
-    check_dump(schema(v=f.Raw(attribute=key)), SUBJECTS[name])
+    check_dump(schema(v=f.Raw(attribute=key)), lambda: SUBJECTS[name]())
 
 
 def test_attribute_hook_is_asked_for_getitem_then_for_the_key():

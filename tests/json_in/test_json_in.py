@@ -213,7 +213,7 @@ def test_records(doc, many, ok, unknown):
 
 
 @pytest.mark.parametrize("partial", [True, ("id",), ("name",), (), ["id", "home.city"], ("id", "home.zip"),
-                                     {"id", "home.city", 3}, "id", 0, iter(["id"])])
+                                     {"id", "home.city", 3}, "id", 0, iter(["id"]), type("Sel", (list,), {})(["id"])])
 @pytest.mark.parametrize("doc", ['{"home": {}}', '{}', '[{"id": 1}, {"home": {"city": "x"}}]', '[{"id": 1}, {'])
 def test_partial(partial, doc):
     check_loads(Person, doc, doc.startswith("["), partial)

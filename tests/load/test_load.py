@@ -86,6 +86,10 @@ def test_field_list_shrunk_while_decoding_stops_at_its_end():
 
 # -- records ------------------------------------------------------------------------------------
 
+Rev = type("Rev", (list,), {"__iter__": lambda self: reversed(self)})  # iter() is what the host sees
+Liar = type("Liar", (list,), {"__len__": lambda self: 2})
+
+
 class Shouty(dict):
     """Input whose own mapping methods must never be called: loads read raw entries."""
 
@@ -123,7 +127,8 @@ def test_records(data, unknown):
     check_load(RECORD, [data, data], True, unknown=unknown)
 
 
-@pytest.mark.parametrize("data, many", [((), True), (iter([{"id": 1}]), True), ([{"id": 1}], False)])
+@pytest.mark.parametrize("data, many", [((), True), (iter([{"id": 1}]), True), ([{"id": 1}], False),
+                                        (Rev([{"id": 1}, {"id": "2"}]), True), (Liar([{"id": 1}]), True)])
 def test_many_wants_a_list_or_tuple(data, many):
     check_load(RECORD, data, many, exact=False)
 
@@ -208,8 +213,6 @@ def test_deep_plans_release_their_depth_and_reentry_works():
 # -- conversions and validators -----------------------------------------------------------------
 
 Color = enum.Enum("Color", {"RED": 1, "BLUE": 2})
-Rev = type("Rev", (list,), {"__iter__": lambda self: reversed(self)})  # iter() is what the host sees
-Liar = type("Liar", (list,), {"__len__": lambda self: 2})
 
 
 class Grow(f.Custom):
@@ -295,7 +298,8 @@ NAN = float("nan")
     (v.Range(max=10, max_inclusive=False), [10, 9.99]), (v.Range(max=10), [10, 11]), (v.Range(), ["anything"]),
     (v.Length(5, equal=3), [[1, 2, 3], "ab"]), (v.Length(min=2), ["a", 5]), (v.Length(max=2), ["abc", ""]),
     (v.Length(-5, 0), [""]), (v.OneOf({1, 2}), [3, [], 1]), (v.OneOf("abc"), ["bc"]), (v.Equal(NAN), [NAN]),
-    (v.Equal(3), [3.0, 4]), (v.NoneOf({1}), [1, 2, [1]]), (v.ContainsOnly({1, 2}), [[1, 2, 1], [1, 3], [], 5]),
+    (v.Equal(3), [3.0, 4]), (v.NoneOf({1}), [1, 2, [1]]),
+    (v.ContainsOnly({1, 2}), [[1, 2, 1], [1, 3], [], 5, Rev([1, 2]), Rev([3]), (1, 3)]),
     (lambda x: None, [1]), (lambda x: 0, [1]), (lambda x: False, [1]), (lambda x: 1 / 0, [1]),
     (v.OneOf(iter([1, 2, 3])), [3]),  # a consumable container goes back to the host untouched
 ])
