@@ -33,7 +33,7 @@ def el(*element):
     ((None, [dfield("v", [0])]), TypeError, CAST.format("list", "tuple")),
     (el(D.INT, 1), TypeError, None),  # an int is not a bool
     (el(D.NESTED, (None, ()), False), TypeError, CAST.format("tuple", "list")), (el(2**70), OverflowError, RANGE),
-    (el(D.NESTED, [None, []], False), TypeError, CAST.format("list", "tuple")),
+    (el(D.NESTED, [None, []], False), TypeError, CAST.format("list", "tuple")), (el(D.NESTED), IndexError, None),
     (el(D.NESTED, (None, [dfield("x", (99,))]), False), ValueError, "unknown element tag 99"),
     (el(D.TUPLE_OF, [(0,)]), TypeError, CAST.format("list", "tuple")), ((), IndexError, None),
     ((None, [(False, 5, "k", MISSING, (0,))]), TypeError, CAST.format("int", "str")),
@@ -238,7 +238,7 @@ Tricky = type("Tricky", (dict,), {"items": raiser(AssertionError), "__iter__": r
     (f.Tuple([f.Raw(), f.Raw()]), LyingLen([1, 2, 3])), (f.Tuple([f.Raw(), f.Raw()]), LyingLen([1])),
     (f.Tuple([f.Raw(), f.Raw()]), type("OwnIter", (tuple,), {"__iter__": lambda s: iter("xy")})((1, 2))),
     (f.Tuple([f.Raw()]), "a"), (f.Tuple([]), (0,)), (f.Tuple([f.Int()]), ["x"]), (f.Dict(values=f.Int()), {"a": "x"}),
-    (f.Dict(), Mapping()), (f.Dict(), type("NoKeys", (Mapping,), {"keys": raiser(KeyError)})()),
+    (f.Dict(), Mapping()), (f.List(f.Int()), ("1", "x")), (f.List(f.Int()), ("1",)), (f.Dict(), type("NoKeys", (Mapping,), {"keys": raiser(KeyError)})()),
     (f.Pluck(schema(x=f.Int(as_string=True)), "x"), {"x": 4}), (f.Pluck(schema(x=f.Raw()), "x"), {}),
     (f.Pluck(schema(x=f.Raw()), "x", many=True), lambda: ({"x": i} for i in range(2))),
     (f.Constant(MISSING), 1), (f.Function(serialize=lambda o: o["v"] * 2), 3),
@@ -273,6 +273,11 @@ SHAPES = {
     "deeper": (dict(n=f.Nested(schema(v=f.Str())), w=f.List(f.Raw())), lambda x: {"w": x}, False),
     "dict_pairs": (dict(v=f.Dict()), lambda x: {"v": map(lambda d: ("k", d), x)}, False),
 }
+
+
+@pytest.mark.parametrize("value", [[1], (1,), {1: 0}, {1}, frozenset([1]), "ab", StrSub("a"), b"a"])
+def test_reiterable_inputs_are_read_in_a_plan_that_can_fall_back(value):
+    check_dump(schema(v=f.List(f.Raw()), **FALLIBLE), {"v": value})
 
 
 @pytest.mark.parametrize("fallible", [False, True])

@@ -203,7 +203,8 @@ class Person(Schema):
     ('{"id": null}', False, False), ('{"id": 1, "tags": [null]}', False, False), ('{"id": 1, "home": []}', False, False),
     ('{"id": 1, "score": NaN}', False, False), ('{"id": true}', False, False), ('[{"id": 1},]', True, False),
     ('[{"id": 1}] []', True, False), ('{"id": 1, "x": 0}', False, False), ('{}', True, False), ('[', True, False),
-    ('[{"id": 1}', True, False), (' [ ', True, False), ('[{"id": 1} ', True, False),
+    ('[{"id": 1}', True, False), (' [ ', True, False), ('[{"id": 1} ', True, False), ('', True, False),
+    ('[{"id": 1},', True, False), ('[{"id": 1}, ', True, False), ('[1, -', True, False), ('-', False, False),
 ])
 @pytest.mark.parametrize("unknown", [None, EXCLUDE, INCLUDE])
 def test_records(doc, many, ok, unknown):
@@ -287,6 +288,7 @@ def _fused(plan, doc):
     # Shapes the walk leaves to the host: a str subclass key, a delegated field.
     ((lfield(type("K", (str,), {"__hash__": lambda s: 0})("n")),), '{"n": 1}', False),
     ((lfield("a"), (True, "b", "b", "b", object())), '{"a": 1}', False),
+    ((lfield("n", attr=type("A", (str,), {})("m")),), '{"n": 1}', True),
 ])
 def test_plan_level_shapes(fields, doc, loads):
     assert (_fused(lplan(*fields, unknown="include", known=frozenset()), doc) != "fallback") == loads

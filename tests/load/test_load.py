@@ -2,8 +2,10 @@
 selections and unknown keys, held to the host's pure load (run, and run_json on the
 JSON text), plus what only the plan level shows: call arguments, identities, interrupts."""
 
+import datetime
 import enum
 import gc
+import ipaddress
 import uuid
 
 import pytest
@@ -33,6 +35,7 @@ def with_field(element=(L.PASSTHROUGH,), validators=()):
     ((False, 1, None), IndexError, None), ((False, 1), IndexError, None),
     (entry(False, "k", "a", 5, None, False, False, (0,), []), TypeError, CAST.format("int", "str")),
     (entry(True, "k", 5, "a", None), TypeError, CAST.format("int", "str")),
+    (entry(True, 5, "n", "a", None), TypeError, CAST.format("int", "str")),
     # A Direct entry reads its validators (position 8) first, then attribute, then the rest.
     (entry(False, 1, "a", "a", None, False, False, (0,)), IndexError, None),
     (entry(False, 1, "a", "a", None, False, False, (0,), [(9,)]), ValueError, "unknown validator tag 9"),
@@ -239,7 +242,8 @@ def growing():
     (f.Tuple([f.Int()]), "1"), (f.Dict(keys=f.Str(validate=v.Range(max="b"))), {"c": 1}),
     (f.Dict(keys=f.Str()), {None: 1}), (f.Uuid(), b"\x00" * 15), (f.Uuid(), bytes(range(16))),
     (f.IP(), 3232235777), (f.Time(), "03:04"), (f.Tuple([f.Int()]), [None]), (f.Dict(values=f.Int()), {"a": "x"}),
-    (f.Float(), "-1"), (f.Float(), -1),
+    (f.Float(), "-1"), (f.Float(), -1), (f.List(f.Int()), ("1", "x")), (f.List(f.Int()), Rev(["x"])),
+    (f.IP(), ipaddress.ip_address("::1")), (f.Date(), datetime.date(2020, 1, 2)),
 ])
 def test_conversions(field, value):
     check_load(schema(x=field), {"x": value}, exact=not isinstance(value, Liar))  # a lying length goes back
