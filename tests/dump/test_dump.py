@@ -4,7 +4,6 @@ are held to the host's pure dump."""
 
 import builtins
 import datetime
-import enum
 import gc
 import io
 import sys
@@ -16,7 +15,7 @@ import pytest
 from corvane_core import MISSING, AccelFallback, DumpSerializer
 from corvane_core import fields as f
 from tests.support.parity import D, check_dump, dfield, dplan, schema
-from tests.support.strategies import Boom
+from tests.support.strategies import Boom, Color, LyingLen
 
 CAST = "'{}' object cannot be cast as '{}'"
 RANGE = "out of range integral type conversion attempted"
@@ -182,11 +181,6 @@ class StrSub(str):
         return "overridden"
 
 
-class Color(enum.Enum):
-    RED = 1
-    BLUE = "b"
-
-
 def mutating(mutate):
     """A custom field whose first conversion changes the container being walked."""
     class Mutates(f.Custom):
@@ -222,7 +216,6 @@ def test_containers_mutated_while_walked(name):
     check_dump(schema(v=field), make, host=False)
 
 
-LyingLen = type("LyingLen", (list,), {"__len__": lambda self: 2})
 Mapping = type("Mapping", (), {"keys": lambda self: iter(["k"]), "__getitem__": lambda self, key: 1})
 Tricky = type("Tricky", (dict,), {"items": raiser(AssertionError), "__iter__": raiser(AssertionError)})
 

@@ -86,6 +86,7 @@ def Hostile(mode):
 Slots = type("Slots", (), {"__init__": lambda self, attrs: self.__dict__.update(attrs)})
 ItemsRefuse = type("ItemsRefuse", (Slots,), {"__getitem__": lambda self, key: {}[()]})  # KeyError: on to attributes
 SubDict, StrSub, IntSub = type("SubDict", (dict,), {}), type("StrSub", (str,), {}), type("IntSub", (int,), {})
+LyingLen = type("LyingLen", (list,), {"__len__": lambda self: 2})  # len() disagrees with iteration
 # Input whose overridden mapping methods lie: loads must read the raw entries.
 Decoy = type("Decoy", (dict,), {"__getitem__": lambda s, k: "decoy", "get": lambda s, *a: "decoy",
                                 "keys": lambda s: ["decoy"], "items": lambda s: [("decoy", 1)],
