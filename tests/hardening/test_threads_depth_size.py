@@ -135,6 +135,24 @@ def chain(wrap, leaf, depth=100_000):
     return leaf
 
 
+DUMP_LEVELS = {
+    "list_of": lambda e: (D.LIST_OF, e), "enum_member": lambda e: (D.ENUM_MEMBER, False, e),
+    "dict_of": lambda e: (D.DICT_OF, None, e), "tuple_of": lambda e: (D.TUPLE_OF, (e,)),
+    "nested": lambda e: (D.NESTED, (None, [dfield("v", e)]), False),
+    "nested_key": lambda e: (D.NESTED_KEY, (None, [dfield("v", e)]), "v", False),
+}
+
+
+@pytest.mark.parametrize("kind", sorted(DUMP_LEVELS))
+def test_deep_and_cyclic_dump_payloads_raise_recursion_error(kind, recursion_limit):
+    fields = []
+    fields.append(dfield("k", DUMP_LEVELS[kind]((D.NESTED, (None, fields), False))))
+    for payload in ((None, [dfield("v", chain(DUMP_LEVELS[kind], (D.PASSTHROUGH,)))]), (None, fields)):
+        with pytest.raises(RecursionError):
+            DumpSerializer(payload, MISSING)
+    fields.clear()
+
+
 LOAD_LEVELS = {
     "nested": lambda e: (L.NESTED, (False, 1, None, [lfield("v", e)])),
     "nested_many": lambda e: (L.NESTED, (True, 1, None, [lfield("v", e)])),
