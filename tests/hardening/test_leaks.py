@@ -123,14 +123,10 @@ def test_repeated_calls_keep_nothing(name):
     assert_no_leak(fn, rounds=2000, warmup=400, resident=2 * 1024 * 1024, watch=(MISSING, DOCS[0]["extra"]))
 
 
-def test_plans_and_schemas_in_a_cycle_are_collected():
-    class Host:
-        pass
-
-    host = Host()
-    host.dump_plan = DumpSerializer((host, [(True, "k", "a", type("F", (), {"serialize": lambda *a: 1})())]), MISSING)
+def test_load_plans_and_schemas_in_a_cycle_are_collected():
+    # Dump plans are checked at each payload position with the other dump tests.
+    host = type("Host", (), {})()
     host.load_plan = LoadDeserializer((False, 1, host, []), MISSING)
-    assert host.dump_plan.run(object(), False) == {"k": 1}
     ref = weakref.ref(host)
     del host
     gc.collect()
