@@ -16,15 +16,20 @@ JOBS = [job for job, _ in demo.JOBS]
 TINY = ["--records", "25", "--repeat", "1"]
 
 
-def run_json(capsys, *extra, peers=demo.PEERS):
+class Terminal(io.StringIO):
+    def isatty(self):
+        return True
+
+
+def run_json(capsys, monkeypatch, *extra, peers=demo.PEERS):
+    monkeypatch.setattr(sys, "stderr", Terminal())
     code = demo.main([*TINY, "--json", *extra], peers=peers)
-    out = capsys.readouterr()
-    return code, json.loads(out.out), out.err
+    return code, json.loads(capsys.readouterr().out), sys.stderr.getvalue()
 
 
-def test_json_report(capsys):
-    code, report, err = run_json(capsys, "--gc")
-    assert code == 0 and err == ""
+def test_json_report(capsys, monkeypatch):
+    code, report, err = run_json(capsys, monkeypatch, "--gc")
+    assert code == 0 and err == ""  # no progress line under --json, even on a terminal
     assert report["agree"] is True and report["records"] == 25 and report["collector"] is True
     names = set(report["contenders"])
     assert {"corvane_core", "pure Python"} <= names
@@ -40,9 +45,13 @@ def test_json_report(capsys):
     assert report["differing_peers"] == {}
 
 
-def test_text_report(capsys):
+def test_text_report(capsys, monkeypatch):
+    monkeypatch.setattr(sys, "stderr", Terminal())
     assert demo.main(TINY) == 0
-    out = capsys.readouterr().out
+    out, shown = capsys.readouterr().out, sys.stderr.getvalue()
+    assert "\rround 1/1: JSON text -> validated dicts, corvane_core" in shown
+    # The progress line is wiped before the report, leaving the cursor at its start.
+    assert shown.endswith("\r") and shown.rsplit("\r", 2)[1].strip() == ""
     assert "both paths agree on all four jobs" in out
     for _, title in demo.JOBS:
         assert sum(line.startswith(title) for line in out.splitlines()) == 2  # speed and ratio rows
@@ -68,7 +77,7 @@ def test_disagreement_fails_the_run(capsys, monkeypatch, cls, method, broken, jo
         assert out.out == ""
 
 
-def test_missing_and_mismatched_peers(capsys):
+def test_missing_and_mismatched_peers(capsys, monkeypatch):
     def absent(batch, pure):
         raise ImportError("not here")
 
@@ -78,7 +87,7 @@ def test_missing_and_mismatched_peers(capsys):
         return demo.Contender("lossy", "0.1", {"dump": lambda: dumped[:-1]}, "drops a record")
 
     peers = (("gone", absent), ("lossy", wrong))
-    code, report, _ = run_json(capsys, peers=peers)
+    code, report, _ = run_json(capsys, monkeypatch, peers=peers)
     assert code == 0
     assert report["absent"] == ["gone"] and "gone" not in report["contenders"]
     assert report["differing_peers"] == {"lossy": ["dump"]}
@@ -118,23 +127,3 @@ def test_module_entry_point():
                           capture_output=True, text=True, env=env, timeout=120)
     assert proc.returncode == 0, proc.stderr
     assert json.loads(proc.stdout)["agree"] is True
-
-
-class Terminal(io.StringIO):
-    def isatty(self):
-        return True
-
-
-@pytest.mark.parametrize("as_json", [False, True])
-def test_progress_line_only_on_a_terminal_and_not_under_json(monkeypatch, capsys, as_json):
-    term = Terminal()
-    monkeypatch.setattr(sys, "stderr", term)
-    assert demo.main([*TINY, *(["--json"] if as_json else [])]) == 0
-    capsys.readouterr()
-    shown = term.getvalue()
-    if as_json:
-        assert shown == ""
-    else:
-        assert "\rround 1/1: JSON text -> validated dicts, corvane_core" in shown
-        # The line is wiped before the report, leaving the cursor at its start.
-        assert shown.endswith("\r") and shown.rsplit("\r", 2)[1].strip() == ""

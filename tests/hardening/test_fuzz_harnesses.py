@@ -4,7 +4,6 @@ of each saved corpus, which holds every input that once failed."""
 import importlib
 import pathlib
 import random
-import sys
 
 import pytest
 

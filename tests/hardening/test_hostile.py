@@ -13,7 +13,7 @@ from corvane_core import INCLUDE, MISSING, Schema
 from corvane_core import fields as f
 from corvane_core import validate as v
 from tests.support.parity import check_dump, check_load, interrupt, schema
-from tests.support.strategies import Boom, Hooks
+from tests.support.strategies import Boom, Hooks, LyingLen
 
 
 def boom(*_):
@@ -46,7 +46,6 @@ ShrinkingList = type("ShrinkingList", (list,), {"__iter__": lambda s: (s.__delit
                                                                        for x in list(list.__iter__(s)))})
 RaisingIter = type("RaisingIter", (list,), {"__iter__": lambda s: iter(map(lambda x: boom() if x == "b" else x, list(
     list.__iter__(s))))})
-LyingLen = type("LyingLen", (list,), {"__len__": lambda self: 2})
 BadLen = type("BadLen", (), {"__len__": boom})
 SubStr = type("SubStr", (str,), {})
 

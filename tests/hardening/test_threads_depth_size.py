@@ -16,7 +16,7 @@ import pytest
 
 from corvane_core import AccelFallback, DumpSerializer, LoadDeserializer, Schema
 from corvane_core import fields as f
-from tests.support.parity import MISSING, D, L, dfield, dplan, lfield, lplan
+from tests.support.parity import MISSING, D, L, Outcome, dfield, dplan, lfield, lplan
 
 
 class Yield(f.Custom):
@@ -43,11 +43,9 @@ def person(i):
     return {"id": i, "tags": [f"t{i}", i], "kids": [{"n": i + k, "y": k} for k in range(3)], "pair": [str(i), i / 2]}
 
 
-def outcome(fn):
-    try:
-        return "ok", fn()
-    except AccelFallback:
-        return "fallback", None
+def result(fn):
+    o = Outcome(fn)
+    return o.kind, o.value
 
 
 DUMP, LOAD = Person.plans()
@@ -93,11 +91,11 @@ def test_threads_share_plans(busy_switching):
     exactly what the same calls give alone, while other threads do the same."""
     def work(index):
         mine = calls([person(100 * index + k) for k in range(4)])
-        alone = [outcome(c) for c in mine]
+        alone = [result(c) for c in mine]
         for r in range(40):
             for k in range(len(mine)):
                 c = (index + r + k) % len(mine)
-                assert outcome(mine[c]) == alone[c], c
+                assert result(mine[c]) == alone[c], c
 
     run_threads(work, 6)
 
@@ -135,6 +133,24 @@ def chain(wrap, leaf, depth=100_000):
     for _ in range(depth):
         leaf = wrap(leaf)
     return leaf
+
+
+DUMP_LEVELS = {
+    "list_of": lambda e: (D.LIST_OF, e), "enum_member": lambda e: (D.ENUM_MEMBER, False, e),
+    "dict_of": lambda e: (D.DICT_OF, None, e), "tuple_of": lambda e: (D.TUPLE_OF, (e,)),
+    "nested": lambda e: (D.NESTED, (None, [dfield("v", e)]), False),
+    "nested_key": lambda e: (D.NESTED_KEY, (None, [dfield("v", e)]), "v", False),
+}
+
+
+@pytest.mark.parametrize("kind", sorted(DUMP_LEVELS))
+def test_deep_and_cyclic_dump_payloads_raise_recursion_error(kind, recursion_limit):
+    fields = []
+    fields.append(dfield("k", DUMP_LEVELS[kind]((D.NESTED, (None, fields), False))))
+    for payload in ((None, [dfield("v", chain(DUMP_LEVELS[kind], (D.PASSTHROUGH,)))]), (None, fields)):
+        with pytest.raises(RecursionError):
+            DumpSerializer(payload, MISSING)
+    fields.clear()
 
 
 LOAD_LEVELS = {

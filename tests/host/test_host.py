@@ -4,7 +4,6 @@ field kind into plans, delegates what they cannot express, counts fallbacks and 
 interrupts and one-shot inputs intact through them."""
 
 import datetime
-import enum
 import json
 import uuid
 
@@ -14,11 +13,7 @@ from corvane_core import EXCLUDE, INCLUDE, MISSING, DumpSerializer, LoadDeserial
 from corvane_core import fields as f
 from corvane_core import validate as v
 from tests.support.parity import schema
-
-
-class Color(enum.Enum):
-    RED = 1
-    BLUE = "b"
+from tests.support.strategies import Color
 
 
 def errors(cls, data, **kw):
@@ -31,7 +26,7 @@ def errors(cls, data, **kw):
     (f.Int(), "7", 7), (f.Int(), 7.9, 7), (f.Float(), 3, 3.0), (f.Float(allow_nan=True), "inf", float("inf")),
     (f.Str(), b"abc", "abc"), (f.Bool(), "yes", True), (f.Bool(), 0, False), (f.Constant("c"), 5, "c"),
     (f.Uuid(), b"\x00" * 15 + b"\x01", uuid.UUID(int=1)), (f.Enum(Color), "RED", Color.RED),
-    (f.Enum(Color, by_value=True), "b", Color.BLUE), (f.Date(), "2020-01-02", datetime.date(2020, 1, 2)),
+    (f.Enum(Color, by_value=True), "blue", Color.BLUE), (f.Date(), "2020-01-02", datetime.date(2020, 1, 2)),
     (f.List(f.Int(allow_none=True)), ("1", None), [1, None]), (f.Tuple([f.Int(), f.Str()]), ["1", "x"], (1, "x")),
     (f.Dict(keys=f.Str(validate=v.Length(max=1))), {"a": None}, {"a": None}),
 ])
@@ -42,7 +37,7 @@ def test_pure_load_accepts(field, value, expected):
 @pytest.mark.parametrize("field, value", [
     (f.Int(), True), (f.Int(strict=True), "7"), (f.Int(), "x"), (f.Float(), "nan"), (f.Float(), False),
     (f.Str(), type("S", (str,), {})("x")), (f.Str(), b"\xff"), (f.Bool(), "maybe"), (f.Bool(), []),
-    (f.Uuid(), b"\x00" * 15), (f.Enum(Color), "GREEN"), (f.List(f.Int()), [None]), (f.List(f.Int()), "12"),
+    (f.Uuid(), b"\x00" * 15), (f.Enum(Color), "PINK"), (f.List(f.Int()), [None]), (f.List(f.Int()), "12"),
     (f.Tuple([f.Int()]), [1, 2]), (f.Dict(values=f.Int()), {"a": None}), (f.Nested(schema()), [1]),
     (f.Int(validate=v.Range(1, 3, max_inclusive=False)), 3), (f.Str(validate=v.Range(1)), "a"),
     (f.Raw(validate=lambda x: False), 1), (f.Raw(validate=v.Length(equal=2)), 5),
@@ -142,7 +137,7 @@ def test_calls_count_fallbacks_and_json_calls_match_the_plain_ones():
     assert fast.dump({"id": 1, "tags": [("a", 2)]}) == {"id": 1, "tags": {"a": 2}}  # pairs: the plan hands back
     assert fast.load({"id": "3", "x": [1]}) == {"id": 3, "x": [1]}
     with pytest.raises(ValidationError) as info:
-        fast.load({"id": "x", "color": "GREEN"})
+        fast.load({"id": "x", "color": "PINK"})
     assert info.value.messages == {"id": ["expected an integer"], "color": ["not a member of Color"]}
     text = fast.dumps({"id": 1})
     assert text == json.dumps(fast.dump({"id": 1})) and fast.loads(text.encode()) == {"id": 1}

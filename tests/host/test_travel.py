@@ -17,7 +17,6 @@ DUMPED = OrderSchema().dump(ORDERS, many=True)
 BATCHES = {"dump": ORDERS, "dumps": ORDERS, "load": load_input(DUMPED), "loads": DUMPED}
 CLONES = [
     pytest.param(lambda obj: pickle.loads(pickle.dumps(obj)), id="pickle-default"),
-    pytest.param(lambda obj: pickle.loads(pickle.dumps(obj, protocol=5)), id="pickle-5"),
     pytest.param(copy.deepcopy, id="deepcopy"),
 ]
 

@@ -53,12 +53,11 @@ def floats_in(raw):
 
 @pytest.mark.parametrize("where", ["corpus", "realworld"])
 def test_every_float_of_the_shared_documents(where):
-    folder = (shared_dir("CORVANE_JSONTESTSUITE", "jsontestsuite", "test_parsing")
-              if where == "corpus" else shared_dir("CORVANE_REALWORLD", "realworld", "canada.json"))
-    folder = folder / "test_parsing" if folder and where == "corpus" else folder
+    folder = (shared_dir("CORVANE_JSONTESTSUITE", "jsontestsuite", "test_parsing") if where == "corpus"
+              else shared_dir("CORVANE_REALWORLD", "realworld", "canada.json"))
     if folder is None:
         pytest.skip(f"{where} documents not found beside the checkout")
-    texts = [t for p in sorted(folder.glob("*.json")) for t in floats_in(p.read_bytes())]
+    texts = [t for p in sorted(folder.rglob("*.json")) for t in floats_in(p.read_bytes())]
     assert len(texts) > (20 if where == "corpus" else 100_000)
     check(texts, may_fall_back=where == "corpus")
 

@@ -3,7 +3,6 @@ selections and unknown keys, held to the host's pure load (run, and run_json on 
 JSON text), plus what only the plan level shows: call arguments, identities, interrupts."""
 
 import datetime
-import enum
 import gc
 import ipaddress
 import uuid
@@ -14,6 +13,7 @@ from corvane_core import EXCLUDE, INCLUDE, MISSING, RAISE, AccelFallback, LoadDe
 from corvane_core import fields as f
 from corvane_core import validate as v
 from tests.support.parity import L, check_load, lfield, lpayload, lplan, schema
+from tests.support.strategies import Color, Decoy, LyingLen
 
 CAST = "'{}' object cannot be cast as '{}'"
 RANGE = "out of range integral type conversion attempted"
@@ -90,16 +90,6 @@ def test_field_list_shrunk_while_decoding_stops_at_its_end():
 # -- records ------------------------------------------------------------------------------------
 
 Rev = type("Rev", (list,), {"__iter__": lambda self: reversed(self)})  # iter() is what the host sees
-Liar = type("Liar", (list,), {"__len__": lambda self: 2})
-
-
-class Shouty(dict):
-    """Input whose own mapping methods must never be called: loads read raw entries."""
-
-    def __getitem__(self, key):
-        raise AssertionError("overridden method called")
-
-    get = keys = items = __iter__ = __contains__ = __getitem__
 
 
 class Item(Schema):
@@ -118,7 +108,7 @@ RECORD = schema(
 
 @pytest.mark.parametrize("data", [
     {"id": 1}, {"id": "2", "name": "n", "note": None, "dflt": 5, "X": 1, "y": 2}, {}, {"id": None},
-    {"id": 1, "name": None}, {"id": 1, "zz": 0}, Shouty(id=1, name="s", zz=0), {"id": True},
+    {"id": 1, "name": None}, {"id": 1, "zz": 0}, Decoy(id=1, name="s", zz=0), {"id": True},
     {"id": 1, "item": {"label": "a", "qty": "3"}, "items": ({"label": "b"},), "first": "c", "labels": ["d"]},
     {"id": 1, "item": {"qty": 1}}, {"id": 1, "item": {"label": "a", "qty": 11}}, {"id": 1, "items": [{"label": 1}, 5]},
     {"id": 1, "items": {"label": "a"}}, {"id": 1, "labels": "ab"}, {"id": 1, "item": [{"label": "a"}]},
@@ -131,7 +121,7 @@ def test_records(data, unknown):
 
 
 @pytest.mark.parametrize("data, many", [((), True), (iter([{"id": 1}]), True), ([{"id": 1}], False),
-                                        (Rev([{"id": 1}, {"id": "2"}]), True), (Liar([{"id": 1}]), True)])
+                                        (Rev([{"id": 1}, {"id": "2"}]), True), (LyingLen([{"id": 1}]), True)])
 def test_many_wants_a_list_or_tuple(data, many):
     check_load(RECORD, data, many, exact=False)
 
@@ -215,9 +205,6 @@ def test_deep_plans_release_their_depth_and_reentry_works():
 
 # -- conversions and validators -----------------------------------------------------------------
 
-Color = enum.Enum("Color", {"RED": 1, "BLUE": 2})
-
-
 class Grow(f.Custom):
     """Appends to the list being loaded, so that a position-counting walk sees it."""
 
@@ -234,11 +221,11 @@ def growing():
 
 
 @pytest.mark.parametrize("field, value", [
-    (f.Dict(), Shouty(a=1)), (f.Dict(keys=f.Int()), Shouty({"1": None, 1: "x"})), (f.List(f.Int()), Rev(["1", "2"])),
+    (f.Dict(), Decoy(a=1)), (f.Dict(keys=f.Int()), Decoy({"1": None, 1: "x"})), (f.List(f.Int()), Rev(["1", "2"])),
     (f.Int(), "1" * 5000), (f.Int(), 7.9), (f.Float(allow_nan=True), "inf"), (f.Float(), 10**400),
     (f.Enum(Color, by_value=True), 3), (f.Enum(Color, by_value=f.Int()), "1"), (f.Enum(Color), b"BLUE"),
     (f.Bool(truthy={"y", 1}, falsy={"n", 0}), 0), (f.Bool(truthy={"x"}, falsy={"x"}), "x"), (f.Bool(), []),
-    (f.Tuple([f.Int(), f.Int()]), Liar([1, 2, 3])), (f.Tuple([f.Int(), f.Int()]), Liar([1])),
+    (f.Tuple([f.Int(), f.Int()]), LyingLen([1, 2, 3])), (f.Tuple([f.Int(), f.Int()]), LyingLen([1])),
     (f.Tuple([f.Int()]), "1"), (f.Dict(keys=f.Str(validate=v.Range(max="b"))), {"c": 1}),
     (f.Dict(keys=f.Str()), {None: 1}), (f.Uuid(), b"\x00" * 15), (f.Uuid(), bytes(range(16))),
     (f.IP(), 3232235777), (f.Time(), "03:04"), (f.Tuple([f.Int()]), [None]), (f.Dict(values=f.Int()), {"a": "x"}),
@@ -246,7 +233,7 @@ def growing():
     (f.IP(), ipaddress.ip_address("::1")), (f.Date(), datetime.date(2020, 1, 2)),
 ])
 def test_conversions(field, value):
-    check_load(schema(x=field), {"x": value}, exact=not isinstance(value, Liar))  # a lying length goes back
+    check_load(schema(x=field), {"x": value}, exact=not isinstance(value, LyingLen))  # a lying length goes back
 
 
 def test_tuple_of_counts_what_iteration_yields():

@@ -2,7 +2,7 @@
 classes of every field kind, option and validator, objects and input documents shaped
 after them (valid, junk and hostile), partial selections, and JSON texts.
 
-Objects are drawn as descriptions (``Rec``, ``Gen``, ``Hostile``) and materialised
+Objects are drawn as descriptions (``Desc``) and materialised
 afresh for every run, so that each path sees its own one-shot iterators, holders and
 host values that tamper with their container."""
 
@@ -61,8 +61,8 @@ class Hooks:
 
 
 class Desc:
-    """A description materialised afresh per run: a holder of ``attrs`` (``Rec``), a
-    one-shot iterator (``Gen``) or a ``Hooks`` value (``Hostile``)."""
+    """A description materialised afresh per run: a holder of ``attrs`` (a ``HOLDERS``
+    kind), a one-shot iterator (``Gen``) or a ``Hooks`` value ("hostile")."""
 
     def __init__(self, kind, arg):
         self.kind, self.arg = kind, arg
@@ -71,21 +71,14 @@ class Desc:
         return f"{self.kind}({self.arg!r})"
 
 
-def Rec(holder, attrs):
-    return Desc(holder, attrs)
-
-
 def Gen(items):
     return Desc("gen", items)
-
-
-def Hostile(mode):
-    return Desc("hostile", mode)
 
 
 Slots = type("Slots", (), {"__init__": lambda self, attrs: self.__dict__.update(attrs)})
 ItemsRefuse = type("ItemsRefuse", (Slots,), {"__getitem__": lambda self, key: {}[()]})  # KeyError: on to attributes
 SubDict, StrSub, IntSub = type("SubDict", (dict,), {}), type("StrSub", (str,), {}), type("IntSub", (int,), {})
+LyingLen = type("LyingLen", (list,), {"__len__": lambda self: 2})  # len() disagrees with iteration
 # Input whose overridden mapping methods lie: loads must read the raw entries.
 Decoy = type("Decoy", (dict,), {"__getitem__": lambda s, k: "decoy", "get": lambda s, *a: "decoy",
                                 "keys": lambda s: ["decoy"], "items": lambda s: [("decoy", 1)],
@@ -153,7 +146,7 @@ json_values = st.recursive(st.none() | st.booleans() | small_ints | finite | sho
     kids, max_size=3) | st.dictionaries(short_text, kids, max_size=3), max_leaves=6)
 junk = (st.none() | st.booleans() | st.integers() | st.floats() | odd_text | st.binary(max_size=4)
         | st.lists(small_ints, max_size=2) | st.dictionaries(short_text, small_ints, max_size=2)
-        | st.sampled_from(HOSTILE_MODES).map(Hostile))
+        | st.sampled_from(HOSTILE_MODES).map(lambda mode: Desc("hostile", mode)))
 TIMES = {f.DateTime: st.datetimes(datetime.datetime(1971, 1, 2), datetime.datetime(2100, 1, 1)),
          f.Date: st.dates(datetime.date(1000, 1, 1)), f.Time: st.times()}
 # Values on the edges of the generated validators, good for any kind.
@@ -283,7 +276,7 @@ def container_shape(depth, ordinary_only):
                                            values.valid_data if values else json_values, max_size=3),
                 edges=[{None: 1}, {"a": None}, [("a", 1)], {"1": "2"}, {1: 1}])
         if kind == "self":  # a schema that contains itself compiles into a delegated field
-            return FieldShape(lambda **kw: f.List(f.Nested("self"), **kw), st.lists(st.just(Rec("dict", {})), max_size=2),
+            return FieldShape(lambda **kw: f.List(f.Nested("self"), **kw), st.lists(st.just(Desc("dict", {})), max_size=2),
                               st.just([]) | junk, valid_data=st.just([]))
         nested = draw(schema_case(depth - 1, ordinary_only))
         both = [n for n, fld in nested.cls._declared_fields.items() if not (fld.dump_only or fld.load_only)]
@@ -358,8 +351,8 @@ class SchemaShape:
                     continue
                 value = draw(extra.get(name, shape.valid_obj if valid else st.none() | shape.obj))
                 outer, _, inner = (field.attribute or name).partition(".")
-                attrs[outer] = Rec(kind, {inner: value}) if inner else value
-            return Rec(kind, attrs)
+                attrs[outer] = Desc(kind, {inner: value}) if inner else value
+            return Desc(kind, attrs)
 
         return build()
 
