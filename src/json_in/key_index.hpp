@@ -97,14 +97,21 @@ private:
 struct Walk {
     const Ctx& ctx;
 
-    // The key order hints of the indexes met in this call. A few entries suffice: a
-    // schema nests few records, and a collision only costs a hash lookup.
+    // The key order hints of the indexes met in this call, in a small open-addressed
+    // table: a schema nests few records, and when more meet, one only loses its hints.
     PodStack<int32_t>& hints(const KeyIndex* index) noexcept {
-        HintEntry& e = hint_cache[(reinterpret_cast<uintptr_t>(index) >> 6) % kHintEntries];
-        if (e.owner != index) {
-            e.owner = index;
-            e.hints.truncate(0);
+        const auto h = static_cast<size_t>((reinterpret_cast<uintptr_t>(index) * 0x9E3779B97F4A7C15ull) >> 58);
+        for (size_t i = 0; i < kHintEntries; ++i) {
+            HintEntry& e = hint_cache[(h + i) % kHintEntries];
+            if (e.owner == index) return e.hints;
+            if (!e.owner) {
+                e.owner = index;
+                return e.hints;
+            }
         }
+        HintEntry& e = hint_cache[h % kHintEntries];
+        e.owner = index;
+        e.hints.truncate(0);
         return e.hints;
     }
 
@@ -112,7 +119,7 @@ struct Walk {
         const KeyIndex* owner = nullptr;
         PodStack<int32_t> hints;
     };
-    static constexpr size_t kHintEntries = 8;
+    static constexpr size_t kHintEntries = 64;
     HintEntry hint_cache[kHintEntries];
 };
 
