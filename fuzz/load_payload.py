@@ -1,33 +1,33 @@
-"""Load payload decoding, validator entries included: construction builds a plan or
-raises a decoding error; a built plan then loads a few inputs without crashing."""
+"""Load payload decoding, validator entries included: building makes a plan or raises a
+decoding error, never AccelFallback; a plan that was built then loads a drawn document,
+as data and as JSON text, without crashing."""
+
+import json
 
 import kit
-from corvane_core._core import AccelFallback, LoadDeserializer
-from plans import Draw, load_plan
+from hypothesis import given, strategies as st
 
-DECODING_ERRORS = (TypeError, ValueError, IndexError, OverflowError, RecursionError)
-INPUTS = [{}, {"a": 1, "b": [1, None], "c": {"a": "x"}, "id": "7", "x": 2}, [{"a": None}]]
-TEXTS = ["{}", '{"a": 1, "b": [1, null], "c": {"a": "x"}, "id": "7", "x": 2}', '[{"a": null}]']
+from corvane_core import LoadDeserializer
+from tests.support.strategies import materialise, partial_args, schema_case
 
 
-def TestOneInput(data):
-    d = Draw(kit.provider(data), corrupt=0.08)
-    payload = load_plan(d, 3)
-    try:
-        plan = LoadDeserializer(payload, kit.MISSING)
-    except AccelFallback:
-        raise AssertionError("construction raised AccelFallback")
-    except DECODING_ERRORS:
+@kit.FUZZ_SETTINGS
+@given(schema_case(), st.data())
+def check(shape, data):
+    payload = data.draw(kit.corrupted(st, shape.cls.load_payload(data.draw(st.sampled_from(["raise", "include"])))))
+    plan = kit.build(LoadDeserializer, payload)
+    if plan is None:
         return
-    for value, text in zip(INPUTS, TEXTS):
-        for many in (False, True):
-            for partial in (None, True, ("a.b",)):
-                for call in (lambda: plan.run(value, many, partial), lambda: plan.run_json(text, many, partial)):
-                    try:
-                        call()
-                    except BaseException:
-                        pass
+    doc, partial = materialise(data.draw(shape.document())), data.draw(partial_args(shape))
+    for call in (lambda: plan.run(doc, False, partial), lambda: plan.run([doc], True, partial),
+                 lambda: plan.run_json(json.dumps(doc), False, partial)):
+        try:
+            call()
+        except BaseException:
+            pass
 
+
+TestOneInput = kit.entry(check)
 
 if __name__ == "__main__":
     kit.main(TestOneInput)

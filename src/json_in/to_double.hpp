@@ -7,7 +7,7 @@
 #include <bit>
 #include <cstdint>
 
-#include "json_in/pow5_table.hpp"
+#include "module/pow5_table.hpp"
 #include "module/bits.hpp"
 
 namespace corvane::json_in {
@@ -21,7 +21,7 @@ inline bool decimal_to_double(uint64_t w, int64_t q, bool negative, double& out)
         out = std::bit_cast<double>(sign);
         return true;
     }
-    if (q > pow5::kMaxExponent) {
+    if (q > 308) {
         out = std::bit_cast<double>(sign | 0x7FF0000000000000ull);
         return true;
     }

@@ -57,14 +57,15 @@ PyObject* dump_run_json(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
 PyMethodDef dump_methods[] = {
     Self::reduce_method,
     {"run", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(dump_run)), METH_FASTCALL | METH_KEYWORDS,
-     "run($self, obj, many)\n--\n\nDump ``obj`` (or each element if ``many``) into a dict (or a list of them);\n"
-     "raises ``AccelFallback`` for anything it cannot reproduce exactly."},
+     "run($self, obj, many)\n--\n\nSerialize ``obj`` (or each element if ``many``) into a dict (or list)."},
     {"run_json", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(dump_run_json)),
      METH_FASTCALL | METH_KEYWORDS,
-     "run_json($self, obj, many)\n--\n\nDump ``obj`` straight to JSON text, without the intermediate dicts:\n"
-     "byte for byte what ``json.dumps(self.run(obj, many))`` gives. It raises\n"
-     "``AccelFallback`` for anything it cannot reproduce exactly (e.g. an\n"
-     "unencodable value or a non-``str`` dict key)."},
+     "run_json($self, obj, many)\n--\n\nSerialize ``obj`` straight to a JSON string, fusing ``dump`` +\n"
+     "``json.dumps`` and skipping the intermediate Python dict. Byte-for-byte\n"
+     "identical to stdlib ``json.dumps(self._serialize(obj, many))`` for the\n"
+     "cases it handles; it raises ``AccelFallback`` for anything it cannot\n"
+     "reproduce exactly (e.g. an unencodable value or a non-``str`` dict key),\n"
+     "and the caller falls back to ``dump`` + ``json.dumps``."},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -65,10 +65,13 @@ PyMethodDef load_methods[] = {
      "nested schemas (dotted entries select nested fields)."},
     {"run_json", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(load_run_json)),
      METH_FASTCALL | METH_KEYWORDS,
-     "run_json($self, data, many, partial)\n--\n\nLoad JSON text ``data`` (``str`` or ``bytes``) without building the\n"
-     "intermediate dicts: the same result as ``self.run(json.loads(data), many, partial)``.\n"
-     "Raises ``AccelFallback`` for anything it cannot reproduce exactly, invalid\n"
-     "input included, so the caller re-runs ``json.loads`` and its own load."},
+     "run_json($self, data, many, partial)\n--\n\nSPIKE (Design A): fused ``loads`` \xe2\x80\x94 parse JSON ``data`` (a ``str`` or\n"
+     "``bytes``) into a ``JsonValue`` tree and deserialize directly off\n"
+     "the tree, skipping the intermediate Python ``dict`` that ``json.loads``\n"
+     "would build. Output keys come from the schema (already-interned\n"
+     "``out_key`` strings), so this allocates **no** per-record key strings.\n"
+     "Raises ``AccelFallback`` for any shape the tree walker doesn't model, so\n"
+     "the caller re-runs the unchanged ``json.loads`` + ``_do_load`` path."},
     {nullptr, nullptr, 0, nullptr},
 };
 

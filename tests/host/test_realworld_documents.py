@@ -8,7 +8,7 @@ import pytest
 
 from corvane_core import _pure
 from corvane_core.schema import EXCLUDE, INCLUDE
-from tests.support.common import ROOT
+from tests.support.parity import ROOT
 
 sys.path.insert(0, str(ROOT / "benchmarks"))
 import realworld_schemas as rs  # noqa: E402

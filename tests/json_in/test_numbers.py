@@ -7,7 +7,6 @@ CORVANE_NUMBER_CHECKS sets how many random literals to try (a few million takes
 minutes; the default keeps the suite quick)."""
 
 import os
-import pathlib
 import random
 import re
 import struct
@@ -16,20 +15,11 @@ from decimal import Decimal, localcontext
 import pytest
 from corvane_core._core import AccelFallback
 
-from tests.support.common import ROOT, jsontestsuite_dir
-from tests.support.load_payloads import PASS, direct, loader
+from tests.support.parity import lfield, lplan, shared_dir
 
-VALUE = loader(direct("v", PASS))
+VALUE = lplan(lfield("v"))
 LITERAL = re.compile(rb"(?<![\w.+-])-?(?:0|[1-9]\d{0,17})(?:\.\d+)?(?:[eE][+-]?\d+)?(?![\w.+-])")
 DOUBLE, WORD = struct.Struct("<d"), struct.Struct("<Q")
-
-
-def realworld_dir():
-    env = os.environ.get("CORVANE_REALWORLD")
-    for c in ([pathlib.Path(env)] if env else []) + [ROOT.parent / "shared" / "realworld"]:
-        if (c / "canada.json").is_file():
-            return c
-    return None
 
 
 def check(texts, may_fall_back=False):
@@ -63,7 +53,9 @@ def floats_in(raw):
 
 @pytest.mark.parametrize("where", ["corpus", "realworld"])
 def test_every_float_of_the_shared_documents(where):
-    folder = jsontestsuite_dir() if where == "corpus" else realworld_dir()
+    folder = (shared_dir("CORVANE_JSONTESTSUITE", "jsontestsuite", "test_parsing")
+              if where == "corpus" else shared_dir("CORVANE_REALWORLD", "realworld", "canada.json"))
+    folder = folder / "test_parsing" if folder and where == "corpus" else folder
     if folder is None:
         pytest.skip(f"{where} documents not found beside the checkout")
     texts = [t for p in sorted(folder.glob("*.json")) for t in floats_in(p.read_bytes())]

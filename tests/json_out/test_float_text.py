@@ -10,8 +10,22 @@ import time
 
 import pytest
 
-from tests.support.common import MISSING
-from tests.support.dump_payloads import PASS, STRINGIFY, TEXT, field, floating, integer, list_of, plan
+from tests.support.parity import MISSING, D, dfield as field, dplan as plan
+
+PASS, TEXT, STRINGIFY = (D.PASSTHROUGH,), (D.TEXT,), (D.STRINGIFY,)
+
+
+def floating(as_text=False):
+    return (D.FLOAT, as_text)
+
+
+def integer():
+    return (D.INT, False)
+
+
+def list_of(child):
+    return (D.LIST_OF, child)
+
 
 FLOATS = plan(field("v", list_of(floating())))
 

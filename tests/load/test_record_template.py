@@ -6,11 +6,10 @@ import json
 
 import pytest
 
-from tests.support.json_in_plans import run_both, same
-from tests.support.load_payloads import KEEP, direct, loader
+from tests.support.parity import lfield, lplan, same
 
 # "a" loads into the attribute "x", which is also an unknown key of the input.
-KEPT = loader(direct("a", attribute="x"), direct("b"), direct("c", default=0), extra=KEEP)
+KEPT = lplan(lfield("a", attr="x"), lfield("b"), lfield("c", default=0), unknown="include")
 
 
 @pytest.mark.parametrize("data, partial, expected", [
@@ -21,4 +20,4 @@ KEPT = loader(direct("a", attribute="x"), direct("b"), direct("c", default=0), e
 ])
 def test_unset_attributes_leave_before_unknown_keys_are_kept(data, partial, expected):
     assert same(KEPT.run(data, False, partial), expected)
-    assert same(run_both(KEPT, json.dumps(data), False, partial), expected)
+    assert same(KEPT.run_json(json.dumps(data), False, partial), expected)

@@ -1,182 +1,82 @@
-"""The module's public surface: names, classes, argument binding, initialisation, GC."""
+"""The module's public surface: names, classes, argument binding, initialisation."""
 
-import gc
 import importlib
+import os
 import subprocess
 import sys
-import textwrap
-import weakref
 
 import pytest
 
 from corvane_core import _core
-from tests.support.common import MISSING
+from tests.support.parity import MISSING
 
-EMPTY_DUMP = (None, [])
-EMPTY_LOAD = (False, 1, frozenset(), [])
+DUMP = _core.DumpSerializer((None, []), MISSING)
+LOAD = _core.LoadDeserializer((False, 1, frozenset(), []), MISSING)
 
 
-def test_exports_in_order():
+def test_exports_reimport_and_the_fallback_type():
     assert _core.__all__ == ["DumpSerializer", "LoadDeserializer", "AccelFallback", "PROTOCOL_VERSION"]
-    assert _core.PROTOCOL_VERSION == 18
-    assert _core.__doc__ == ""
-    assert _core.__name__ == "corvane_core._core"
-
-
-def test_reimport_gives_same_module():
+    assert (_core.PROTOCOL_VERSION, _core.__doc__, _core.__name__) == (18, "", "corvane_core._core")
     assert importlib.import_module("corvane_core._core") is _core
     # A fresh initialisation (as importlib.reload does for extensions) returns the first object.
-    spec = importlib.util.find_spec("corvane_core._core")
-    assert importlib.util.module_from_spec(spec) is _core
-
-
-def test_accel_fallback_identity():
+    assert importlib.util.module_from_spec(importlib.util.find_spec("corvane_core._core")) is _core
     exc = _core.AccelFallback
-    assert issubclass(exc, Exception) and exc.__bases__ == (Exception,)
-    assert exc.__name__ == "AccelFallback" and exc.__module__ == "_core"
-    assert exc.__doc__ == (
-        "Internal signal: the accelerated load hit an edge case and the caller should fall back to "
-        "pure-Python corvane (so errors/values match exactly)."
-    )
+    assert exc.__bases__ == (Exception,) and (exc.__name__, exc.__module__) == ("AccelFallback", "_core")
+    assert exc.__doc__.startswith("Internal signal: the accelerated load hit an edge case and the caller should")
+    for cls in (_core.DumpSerializer, _core.LoadDeserializer):
+        assert (cls.__module__, cls.__text_signature__) == ("corvane_core._core", "(payload, missing)") and not cls.__doc__
+        assert {n for n in vars(cls) if not n.startswith("__")} == {"run", "run_json"}
 
 
-@pytest.mark.parametrize(
-    "cls, text, payload",
-    [(_core.DumpSerializer, "(payload, missing)", EMPTY_DUMP), (_core.LoadDeserializer, "(payload, missing)", EMPTY_LOAD)],
-)
-def test_plan_class_surface(cls, text, payload):
-    assert cls.__module__ == "corvane_core._core"
-    assert cls.__text_signature__ == text
-    assert not cls.__doc__
-    plan = cls(payload=payload, missing=MISSING)
-    assert not [n for n in vars(plan.__class__) if not n.startswith("__") and n not in ("run", "run_json")]
-
-
-@pytest.mark.parametrize(
-    "method, signature, doc",
-    [
-        (_core.DumpSerializer.run, "($self, obj, many)",
-         "Dump ``obj`` (or each element if ``many``) into a dict (or a list of them);"),
-        (_core.DumpSerializer.run_json, "($self, obj, many)",
-         "Dump ``obj`` straight to JSON text, without the intermediate dicts:\n"
-         "byte for byte what ``json.dumps(self.run(obj, many))`` gives."),
-        (_core.LoadDeserializer.run, "($self, data, many, partial)",
-         "Deserialize ``data``; raises ``AccelFallback`` to defer to Python.\n\n``partial`` mirrors"),
-        (_core.LoadDeserializer.run_json, "($self, data, many, partial)",
-         "Load JSON text ``data`` (``str`` or ``bytes``) without building the\n"),
-    ],
-)
+@pytest.mark.parametrize("method, signature, doc", [
+    (_core.DumpSerializer.run, "($self, obj, many)", "Serialize ``obj`` (or each element if ``many``) into a dict"),
+    (_core.DumpSerializer.run_json, "($self, obj, many)", "Serialize ``obj`` straight to a JSON string, fusing"),
+    (_core.LoadDeserializer.run, "($self, data, many, partial)", "Deserialize ``data``; raises ``AccelFallback``"),
+    (_core.LoadDeserializer.run_json, "($self, data, many, partial)", "SPIKE (Design A): fused ``loads`` \u2014 parse"),
+])
 def test_method_signatures_and_docstrings(method, signature, doc):
-    assert method.__text_signature__ == signature
-    assert method.__doc__ and method.__doc__.startswith(doc)
+    assert method.__text_signature__ == signature and method.__doc__.startswith(doc)
 
 
-@pytest.mark.parametrize(
-    "args, kwargs, message",
-    [
-        ((EMPTY_DUMP,), {}, "missing required argument 'missing'"),
-        ((), {"payload": EMPTY_DUMP}, "missing required argument 'missing'"),
-        ((EMPTY_DUMP, MISSING, 3), {}, "at most 2"),
-        ((), {"payload": EMPTY_DUMP, "missing": MISSING, "extra": 1}, "at most 2"),
-    ],
-)
-def test_constructor_argument_errors(args, kwargs, message):
+@pytest.mark.parametrize("call, message", [
+    (lambda: _core.DumpSerializer((None, [])), "missing required argument 'missing'"),
+    (lambda: _core.LoadDeserializer(payload=(None, [])), "missing required argument 'missing'"),
+    (lambda: _core.DumpSerializer((None, []), MISSING, 3), "at most 2"),
+    (lambda: _core.DumpSerializer(payload=(None, []), missing=MISSING, extra=1), "at most 2"),
+    *[(lambda m=m, a=a, k=k: getattr(DUMP, m)(*a, **k), f"{m}\\(\\).*{text}|{text}.*{m}\\(\\)")
+      for m in ("run", "run_json") for a, k, text in [
+          ((object(), 1), {}, "argument 'many' must be bool, not int"),
+          ((object(), None), {}, "argument 'many' must be bool, not NoneType"),
+          ((object(),), {}, "missing required argument 'many' \\(pos 2\\)"),
+          ((), {"many": True}, "missing required argument 'obj' \\(pos 1\\)"),
+          ((object(), True, 3), {}, "takes at most 2 arguments \\(3 given\\)"),
+          ((object(), True), {"obj": 1}, "given by name \\('obj'\\) and position \\(1\\)"),
+          ((object(), True), {"bogus": 1}, "'bogus' is an invalid keyword argument")]],
+    *[(lambda m=m, a=a, k=k: getattr(LOAD, m)(*a, **k), text) for m in ("run", "run_json") for a, k, text in [
+        (("{}", 0, None), {}, "'many'"), ((), {"data": "{}", "many": False}, "'partial'")]],
+])
+def test_argument_errors(call, message):
     with pytest.raises(TypeError, match=message):
-        _core.DumpSerializer(*args, **kwargs)
+        call()
 
 
-@pytest.fixture
-def dump_plan():
-    return _core.DumpSerializer(EMPTY_DUMP, MISSING)
-
-
-@pytest.fixture
-def load_plan():
-    return _core.LoadDeserializer(EMPTY_LOAD, MISSING)
-
-
-@pytest.mark.parametrize("method", ["run", "run_json"])
-@pytest.mark.parametrize(
-    "args, kwargs, message",
-    [
-        ((object(), 1), {}, "argument 'many' must be bool, not int"),
-        ((object(), None), {}, "argument 'many' must be bool, not NoneType"),
-        ((object(),), {}, "missing required argument 'many' \\(pos 2\\)"),
-        ((), {"many": True}, "missing required argument 'obj' \\(pos 1\\)"),
-        ((object(), True, 3), {}, "takes at most 2 arguments \\(3 given\\)"),
-        ((object(), True), {"obj": 1}, "given by name \\('obj'\\) and position \\(1\\)"),
-        ((object(), True), {"bogus": 1}, "'bogus' is an invalid keyword argument"),
-    ],
-)
-def test_dump_method_argument_errors(dump_plan, method, args, kwargs, message):
-    with pytest.raises(TypeError, match=f"{method}\\(\\).*{message}|{message}.*{method}\\(\\)"):
-        getattr(dump_plan, method)(*args, **kwargs)
-
-
-@pytest.mark.parametrize("method", ["run", "run_json"])
-def test_load_method_requires_bool_many(load_plan, method):
-    with pytest.raises(TypeError, match="'many'"):
-        getattr(load_plan, method)("{}", 0, None)
-    with pytest.raises(TypeError, match="'partial'"):
-        getattr(load_plan, method)(data="{}", many=False)
-
-
-def test_keywords_accepted(dump_plan, load_plan):
-    assert dump_plan.run(obj=object(), many=False) == {}
-    assert dump_plan.run_json(many=False, obj=None) == "{}"
-    assert load_plan.run(data={}, many=False, partial=None) == {}
-    assert load_plan.run_json(partial=None, many=True, data="[]") == []
-
-
-def test_fallback_is_fresh_and_empty(load_plan):
+def test_keywords_and_a_fresh_empty_fallback_each_time():
+    assert DUMP.run(obj=object(), many=False) == {} and DUMP.run_json(many=False, obj=None) == "{}"
+    assert LOAD.run(data={}, many=False, partial=None) == {} and LOAD.run_json(partial=None, many=True, data="[]") == []
     seen = []
     for _ in range(2):
         with pytest.raises(_core.AccelFallback) as info:
-            load_plan.run([], False, None)
+            LOAD.run([], False, None)
         assert info.value.args == () and str(info.value) == ""
         seen.append(info.value)
     assert seen[0] is not seen[1]
 
 
-def test_plan_cycle_is_collected():
-    class Field:
-        def serialize(self, attr, obj, arg):
-            return 1
-
-    class Schema:
-        pass
-
-    schema = Schema()
-    field = Field()
-    field.schema = schema
-    schema.dump_plan = _core.DumpSerializer((schema, [(True, "k", "a", field)]), MISSING)
-    schema.load_plan = _core.LoadDeserializer((False, 1, schema, []), MISSING)
-    assert schema.dump_plan.run(object(), False) == {"k": 1}
-    ref = weakref.ref(schema)
-    del schema, field
-    gc.collect()
-    assert ref() is None
-
-
-def test_subinterpreter_import_refused():
-    code = textwrap.dedent(
-        """
-        import _testcapi, sys
-        import corvane_core._core
-        r = _testcapi.run_in_subinterp(
-            "try:\\n"
-            "    import corvane_core._core\\n"
-            "except ImportError:\\n"
-            "    open(%r, 'w').write('refused')\\n"
-        )
-        """
-    )
+def test_subinterpreter_import_refused(tmp_path):
     pytest.importorskip("_testcapi")
-    import os
-    import tempfile
-
-    with tempfile.TemporaryDirectory() as d:
-        marker = os.path.join(d, "m")
-        env = dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path))
-        subprocess.run([sys.executable, "-c", code % marker], check=True, env=env, timeout=60)
-        assert open(marker).read() == "refused"
+    marker = tmp_path / "m"
+    inner = f"try:\n    import corvane_core._core\nexcept ImportError:\n    open({marker.as_posix()!r}, 'w').write('refused')\n"
+    code = f"import _testcapi, corvane_core._core\n_testcapi.run_in_subinterp({inner!r})"
+    env = dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path))
+    subprocess.run([sys.executable, "-c", code], check=True, env=env, timeout=60)
+    assert marker.read_text() == "refused"

@@ -2,10 +2,10 @@
 #pragma once
 #include <cstdint>
 
-namespace corvane::json_in::pow5 {
+namespace corvane::pow5 {
 
 inline constexpr int kMinExponent = -342;
-inline constexpr int kMaxExponent = 308;
+inline constexpr int kMaxExponent = 325;
 // Exact for these exponents: 5**q fits in 128 bits.
 inline constexpr int kExactMin = 0;
 inline constexpr int kExactMax = 55;
@@ -14,7 +14,7 @@ struct Entry {
     uint64_t hi, lo;
 };
 
-inline constexpr Entry kTable[651] = {
+inline constexpr Entry kTable[668] = {
     {0xeef453d6923bd65au, 0x113faa2906a13b3fu},  // -342
     {0x9558b4661b6565f8u, 0x4ac7ca59a424c507u},  // -341
     {0xbaaee17fa23ebf76u, 0x5d79bcf00d2df649u},  // -340
@@ -666,6 +666,23 @@ inline constexpr Entry kTable[651] = {
     {0xb6472e511c81471du, 0xe0133fe4adf8e952u},  // 306
     {0xe3d8f9e563a198e5u, 0x58180fddd97723a6u},  // 307
     {0x8e679c2f5e44ff8fu, 0x570f09eaa7ea7648u},  // 308
+    {0xb201833b35d63f73u, 0x2cd2cc6551e513dau},  // 309
+    {0xde81e40a034bcf4fu, 0xf8077f7ea65e58d1u},  // 310
+    {0x8b112e86420f6191u, 0xfb04afaf27faf782u},  // 311
+    {0xadd57a27d29339f6u, 0x79c5db9af1f9b563u},  // 312
+    {0xd94ad8b1c7380874u, 0x18375281ae7822bcu},  // 313
+    {0x87cec76f1c830548u, 0x8f2293910d0b15b5u},  // 314
+    {0xa9c2794ae3a3c69au, 0xb2eb3875504ddb22u},  // 315
+    {0xd433179d9c8cb841u, 0x5fa60692a46151ebu},  // 316
+    {0x849feec281d7f328u, 0xdbc7c41ba6bcd333u},  // 317
+    {0xa5c7ea73224deff3u, 0x12b9b522906c0800u},  // 318
+    {0xcf39e50feae16befu, 0xd768226b34870a00u},  // 319
+    {0x81842f29f2cce375u, 0xe6a1158300d46640u},  // 320
+    {0xa1e53af46f801c53u, 0x60495ae3c1097fd0u},  // 321
+    {0xca5e89b18b602368u, 0x385bb19cb14bdfc4u},  // 322
+    {0xfcf62c1dee382c42u, 0x46729e03dd9ed7b5u},  // 323
+    {0x9e19db92b4e31ba9u, 0x6c07a2c26a8346d1u},  // 324
+    {0xc5a05277621be293u, 0xc7098b7305241885u},  // 325
 };
 
-}  // namespace corvane::json_in::pow5
+}  // namespace corvane::pow5

@@ -1,0 +1,164 @@
+"""The host layer on its own: the pure path is the reference the plans are held to, so
+what it accepts, refuses and reports is pinned here; the schema layer compiles every
+field kind into plans, delegates what they cannot express, counts fallbacks and keeps
+interrupts and one-shot inputs intact through them."""
+
+import datetime
+import enum
+import json
+import uuid
+
+import pytest
+
+from corvane_core import EXCLUDE, INCLUDE, MISSING, DumpSerializer, LoadDeserializer, Schema, ValidationError, _pure
+from corvane_core import fields as f
+from corvane_core import validate as v
+from tests.support.parity import schema
+
+
+class Color(enum.Enum):
+    RED = 1
+    BLUE = "b"
+
+
+def errors(cls, data, **kw):
+    with pytest.raises(ValidationError) as info:
+        _pure.load(cls, data, kw.pop("many", False), kw.pop("partial", None))
+    return info.value.messages
+
+
+@pytest.mark.parametrize("field, value, expected", [
+    (f.Int(), "7", 7), (f.Int(), 7.9, 7), (f.Float(), 3, 3.0), (f.Float(allow_nan=True), "inf", float("inf")),
+    (f.Str(), b"abc", "abc"), (f.Bool(), "yes", True), (f.Bool(), 0, False), (f.Constant("c"), 5, "c"),
+    (f.Uuid(), b"\x00" * 15 + b"\x01", uuid.UUID(int=1)), (f.Enum(Color), "RED", Color.RED),
+    (f.Enum(Color, by_value=True), "b", Color.BLUE), (f.Date(), "2020-01-02", datetime.date(2020, 1, 2)),
+    (f.List(f.Int(allow_none=True)), ("1", None), [1, None]), (f.Tuple([f.Int(), f.Str()]), ["1", "x"], (1, "x")),
+    (f.Dict(keys=f.Str(validate=v.Length(max=1))), {"a": None}, {"a": None}),
+])
+def test_pure_load_accepts(field, value, expected):
+    assert _pure.load(schema(x=field), {"x": value}, False, None) == {"x": expected}
+
+
+@pytest.mark.parametrize("field, value", [
+    (f.Int(), True), (f.Int(strict=True), "7"), (f.Int(), "x"), (f.Float(), "nan"), (f.Float(), False),
+    (f.Str(), type("S", (str,), {})("x")), (f.Str(), b"\xff"), (f.Bool(), "maybe"), (f.Bool(), []),
+    (f.Uuid(), b"\x00" * 15), (f.Enum(Color), "GREEN"), (f.List(f.Int()), [None]), (f.List(f.Int()), "12"),
+    (f.Tuple([f.Int()]), [1, 2]), (f.Dict(values=f.Int()), {"a": None}), (f.Nested(schema()), [1]),
+    (f.Int(validate=v.Range(1, 3, max_inclusive=False)), 3), (f.Str(validate=v.Range(1)), "a"),
+    (f.Raw(validate=lambda x: False), 1), (f.Raw(validate=v.Length(equal=2)), 5),
+])
+def test_pure_load_refuses(field, value):
+    assert {path.split(".")[0] for path in errors(schema(x=field), {"x": value})} == {"x"}
+
+
+def test_errors_name_every_failing_location():
+    cls = schema(id=f.Int(required=True), lines=f.List(f.Nested(schema(q=f.Int()))), when=f.DateTime(data_key="at"))
+    assert errors(cls, {"lines": [{"q": 1}, {"q": "x"}, 3], "at": "soon", "junk": 1}) == {
+        "id": ["missing required field"], "lines.1.q": ["expected an integer"],
+        "lines.2": ["expected an object"], "at": ["expected a datetime"], "junk": ["unknown field"]}
+    assert errors(cls, [{"id": 1}, 5], many=True) == {"1": ["expected an object"]}
+    inner = schema(b=f.Int(required=True), c=f.Int(required=True))
+    assert list(errors(schema(a=f.Nested(inner, required=True)), {}, partial=("a.b",))) == ["a"]
+    assert list(errors(schema(a=f.Int(), b=f.Int(attribute="a.b")), {"a": 1, "b": 2})) == ["b"]
+
+
+@pytest.mark.parametrize("exc, outcome", [(ValueError("x"), ValidationError), (ValidationError("mine"), ValidationError),
+                                          (KeyboardInterrupt(), KeyboardInterrupt)])
+def test_host_failures_become_validation_errors_but_interrupts_pass(exc, outcome):
+    class Raising(f.Field):
+        def deserialize(self, value, name=None, data=None, partial=None):
+            raise exc
+
+    for cls in (schema(x=Raising()), schema(x=f.Int(validate=lambda x: (_ for _ in ()).throw(exc)))):
+        with pytest.raises(outcome):
+            cls().load({"x": 1})
+
+
+class Inner(Schema):
+    n = f.Int()
+
+
+class Mutual(Schema):
+    other = f.Nested(lambda: Other)
+
+
+class Other(Schema):
+    back = f.List(f.Nested(Mutual))
+    plain = f.Nested(Inner)
+
+
+EVERY_KIND = dict(
+    raw=f.Raw(), s=f.Str(), i=f.Int(strict=True, as_string=True), fl=f.Float(allow_nan=True), b=f.Bool(),
+    u=f.Uuid(), ip=f.IP(), dt=f.DateTime("timestamp"), d=f.Date("%Y"), t=f.Time(), e=f.Enum(Color, by_value=f.Int()),
+    c=f.Constant(3), n=f.Nested(Inner, many=True), p=f.Pluck(Inner, "n"), l=f.List(f.Str(allow_none=True)),
+    tu=f.Tuple([f.Int(), f.Str()]), dc=f.Dict(), do=f.Dict(keys=f.Str(validate=v.Length(1)), values=f.Int()),
+    fn=f.Function(serialize=len, deserialize=len), cu=f.Custom(), me=f.Nested("self"), mu=f.Nested(Mutual),
+    dotted=f.Int(attribute="a.b", data_key="AB", validate=[v.Range(0, 9, min_inclusive=False), v.OneOf([1]),
+                 v.Equal(1), v.NoneOf([2]), v.ContainsOnly([1]), bool]),
+)
+
+
+def test_every_kind_compiles_into_plans_and_only_the_inexpressible_delegate():
+    cls = schema(**EVERY_KIND)
+    DumpSerializer(cls.dump_payload(), MISSING)
+    for unknown in ("raise", "exclude", "include"):
+        LoadDeserializer(cls.load_payload(unknown), MISSING)
+    delegated = {name for name, fld in zip(EVERY_KIND, cls._fields) if fld.dump_delegates or fld.load_delegates}
+    assert delegated == {"fn", "me"}  # functions, and a schema that nests back into its owner
+
+
+@pytest.mark.parametrize("field, dump, load", [
+    (f.Int(load_default=list), False, True), (f.Int(dump_default=list), True, False),
+    (f.List(f.Int(validate=v.Range(0))), False, True),  # items have no validator slot
+    (f.Tuple([f.Int(allow_none=True)]), False, True), (f.Dict(values=f.Int(allow_none=True)), False, True),
+    (type("Overrides", (f.Int,), {"serialize": lambda *a: 1})(), True, False),
+])
+def test_delegation(field, dump, load):
+    bound = schema(x=field)._fields[0]
+    assert (bound.dump_delegates, bound.load_delegates) == (dump, load)
+
+
+@pytest.mark.parametrize("make", [
+    lambda: schema(a=f.Int(data_key="k"), b=f.Int(data_key="k")), lambda: f.Int(required=True, load_default=0),
+    lambda: f.Date("timestamp"), lambda: v.Length(1.5), lambda: schema(unknown="sometimes"),
+    lambda: Inner(unknown="never"), lambda: f.Raw(validate=5),
+])
+def test_refused_declarations(make):
+    with pytest.raises((ValueError, TypeError)):
+        make()
+
+
+def test_inheritance_keeps_base_fields_first_and_allows_overrides():
+    Base = schema(a=f.Int(), b=f.Int())
+    Child = type("Child", (Base,), {"c": f.Str(), "a": f.Str()})
+    assert [(fld.name, type(fld).__name__) for fld in Child._fields] == [("a", "Str"), ("b", "Int"), ("c", "Str")]
+    assert [fld.owner for fld in Base._fields] == [Base, Base]
+
+
+def test_calls_count_fallbacks_and_json_calls_match_the_plain_ones():
+    cls = schema(id=f.Int(required=True), tags=f.Dict(keys=f.Str(), values=f.Int()), color=f.Enum(Color))
+    fast = cls(unknown=INCLUDE)
+    assert fast.dump({"id": 1, "tags": {"a": "2"}, "color": Color.RED}) == {"id": 1, "tags": {"a": 2}, "color": "RED"}
+    assert fast.dump({"id": 1, "tags": [("a", 2)]}) == {"id": 1, "tags": {"a": 2}}  # pairs: the plan hands back
+    assert fast.load({"id": "3", "x": [1]}) == {"id": 3, "x": [1]}
+    with pytest.raises(ValidationError) as info:
+        fast.load({"id": "x", "color": "GREEN"})
+    assert info.value.messages == {"id": ["expected an integer"], "color": ["not a member of Color"]}
+    text = fast.dumps({"id": 1})
+    assert text == json.dumps(fast.dump({"id": 1})) and fast.loads(text.encode()) == {"id": 1}
+    with pytest.raises(json.JSONDecodeError):
+        fast.loads("{")
+    assert {op: (fast.stats.calls[op], fast.stats.fallbacks[op]) for op in fast.stats.OPERATIONS} == {
+        "dump": (3, 1), "dumps": (1, 0), "load": (2, 1), "loads": (2, 1)}
+    assert fast.stats.fallback_rate == 3 / 8 and "dump=1/3" in repr(fast.stats)
+    slow = cls(accelerate=False)
+    assert slow.load({"id": 1}) == {"id": 1} and slow.stats.total_calls == 0
+
+
+def test_recursive_schema_round_trip():
+    tree = schema(EXCLUDE, v=f.Int(), kids=f.List(f.Nested("self")))
+    data = {"v": 1, "kids": [{"v": 2, "kids": [{"v": 3, "kids": []}]}]}
+    assert tree().dump(data) == tree(accelerate=False).dump(data) == tree().load(data) == data
+    with pytest.raises(ValidationError) as info:
+        tree().load({"kids": [{"kids": [{"v": "x"}]}]})
+    assert info.value.messages == {"kids.0.kids.0.v": ["expected an integer"]}

@@ -1,0 +1,343 @@
+"""JSON input: the parse contract and the fused load, each text through run_json and
+through the pure load of json.loads(text). Accepted texts load what json.loads gives
+them; refused ones fall back, never another error."""
+
+import json
+import math
+import sys
+
+import pytest
+from hypothesis import HealthCheck, given, settings
+from hypothesis import strategies as st
+
+from corvane_core import EXCLUDE, INCLUDE, AccelFallback, Schema
+from corvane_core import fields as f
+from corvane_core import validate as v
+from tests.support.parity import L, check_loads, interrupt, lfield, lplan, same, schema
+from tests.support.strategies import Color, json_texts
+
+VALUE = schema(EXCLUDE, v=f.Raw(allow_none=True))
+WHOLE = schema(INCLUDE)  # a root object kept as it is
+
+
+def wrapped(text):
+    return (text.encode() if isinstance(text, str) else text).join([b'{"v": ', b"}"])
+
+
+def accepted(text):
+    """The value of ``text``, which must load as bytes, and as str when it decodes."""
+    doc = wrapped(text)
+    got = check_loads(VALUE, doc, fast=True).value["v"]
+    try:
+        assert same(check_loads(VALUE, doc.decode(), fast=True).value["v"], got)
+    except UnicodeDecodeError:
+        pass
+    return got
+
+
+def refused(doc):
+    assert check_loads(VALUE, doc).kind == "fallback", doc
+
+
+@pytest.mark.parametrize("doc", [
+    '{"v": [1, 2]}', ' {"v": {}} ', '\t{"v":{}}\n', '\r\n{"v"\r:\t[ ]}\r\n', '{"v": [[], {}, [{}]]}',
+    '{"v": true, "w": false, "x": null}', '{"v": "x", "": ""}', '{"v":1,"v":2}',
+])
+def test_grammar_accepts(doc):
+    check_loads(VALUE, doc, fast=True)
+
+
+@pytest.mark.parametrize("doc", [
+    '', '   ', '{"v": [1, 2]} x', '{"v": [1, 2]},', '{"v": [1,]}', '{"v": 1,}', '{,}', '{"v": [,1]}',
+    "{'v': 1}", '{"v" 1}', '{v: 1}', '{"v": [1 2]}', '{"v": 1 "w": 2}', '\x0c{"v": 1}', '\u00a0{"v": 1}',
+    '\ufeff{"v": 1}', '{"v": tru}', '{"v": True}', '/**/{"v": 1}', '{"v": 1}\x00', '{"v": [', '{"v": "abc',
+    '{"v": 1', '{"v"', '{', '}', '{"v": 1}}', '{"v": [1]]', '{1: 1}', '{"v": \'x\'}', '{"v": "a" "b"}',
+])
+def test_grammar_refuses(doc):
+    refused(doc)
+    refused(doc.encode())
+
+
+@pytest.mark.parametrize("text", [
+    "0", "-0", "7", "123456789012345678", "-999999999999999999", "9007199254740993", "0.1", "-0.0", "1.5",
+    "-2.5e-3", "1E22", "1e23", "1e+2", "1E-2", "8.589973e9", "9007199254740993.0", "2.2250738585072011e-308",
+    "2.2250738585072014e-308", "4.9406564584124654e-324", "2.4703282292062328e-324", "2.4703282292062327e-324",
+    "1.7976931348623157e308", "1.7976931348623158e308", "1.7976931348623159e308", "1e400", "-1e400", "1e-400",
+    "0e99999999999999999999", "0.0000000000000000000000000001e-999", "0." + "0" * 400 + "1e400",
+    "123456789012345678.90123456789012345678901234567890", "NaN", "Infinity", "-Infinity",
+    "3.141592653589793238462643383279502884197169399375105820974944592307816406286",
+])
+def test_numbers_load_as_json_loads_reads_them(text):
+    got = accepted(text)
+    assert type(got) is type(json.loads(text)) and (math.isnan(got) or same(got, json.loads(text)))
+
+
+@pytest.mark.parametrize("text", [
+    # 19 digits or more before any fraction or exponent: the host's parse takes them.
+    "1234567890123456789", "-1234567890123456789", "1234567890123456789.5", "1234567890123456789e2",
+    "-NaN", "+1", "01", "-01", "1.", ".5", "0x10", "-", "1e", "1e+", "--1", "1.e5", "Inf", "nan", "-infinity",
+    "Infinity1", "NaN0", "1ee5", "1.2.3", "\u0661", "1_000",
+])
+def test_number_refusals(text):
+    refused(wrapped(text))
+
+
+@pytest.mark.parametrize("text", [
+    r'"\" \\ \/ \b \f \n \r \t"', r'"\u0041\u00e9\u20AC\uffff"', r'"\ud834\udd1e"', r'"\uD83D\uDE00x"',
+    r'"\u0000"', '"\x7f"', '"caf\u00e9 \u2603 \U0001f600"', '"\U0010ffff"', '""',
+    '"' + "x" * 1000 + r"\n" + "\u00e9" * 1000 + '"', '"' + "long plain text " * 200 + '"',
+])
+def test_strings(text):
+    assert accepted(text) == json.loads(text)
+
+
+@pytest.mark.parametrize("raw", [
+    rb'"\ud800"', rb'"\udc00"', rb'"\ud800x"', rb'"\ud800\u0041"', rb'"\ud800\ud800"', rb'"\udc00\ud800"',
+    rb'"\u12"', rb'"\u12g4"', rb'"\x41"', rb'"\a"', rb'"\U00000041"', rb'"\\', rb'"\"',
+    b'"\xc0\x80"', b'"\xc1\xbf"', b'"\xe0\x80\x80"', b'"\xe0\x9f\xbf"', b'"\xed\xa0\x80"', b'"\xed\xbf\xbf"',
+    b'"\xf0\x80\x80\x80"', b'"\xf4\x90\x80\x80"', b'"\xf5\x80\x80\x80"', b'"\xff"', b'"\x80"', b'"\xc3"',
+    b'"\xe2\x82"', b'"\xf0\x9f\x98"', b'"\xc3\x28"', b'"\xe2\x28\xa1"', b"\xc3\xa9", b'"a\xe9b"',
+] + [b'"a' + bytes([c]) + b'b"' for c in range(0x20)] + [b"1" + bytes([c]) for c in range(0x20) if c not in b" \t\n\r"])
+def test_string_and_control_byte_refusals(raw):
+    refused(wrapped(raw))
+
+
+@pytest.mark.parametrize("levels, ok", [(1, True), (199, True), (200, False), (100_000, False)])
+@pytest.mark.parametrize("open_, close", [("[", "]"), ('{"k": ', "}")])
+def test_depth_is_bounded_at_200_levels(levels, ok, open_, close):
+    doc = '{"v": ' + open_ * levels + "0" + close * levels + "}"  # the root object is one more level
+    assert (check_loads(VALUE, doc).kind == "ok") == ok
+
+
+@pytest.mark.parametrize("doc", [
+    '{"a": 1, "b": 2, "a": 3}', '{"b": 1, "a": 2, "b": {"x": 1, "x": [2]}}', '{"": 0, "\\u0000": 1, "\\"": 2}',
+    '{"\u00e9": 1, "e\u0301": 2, "\\u00e9": 3}', '{"z": [], "y": {}, "x": [[{}]], "w": [null, true, 1, 1.5, "s"]}',
+    '{"k": ' + json.dumps(list(range(1000))) + "}", '{"k": ' + json.dumps({str(i): i for i in range(500)}) + "}",
+])
+def test_trees_keep_key_order_and_the_last_repeated_value(doc):
+    check_loads(WHOLE, doc, fast=True)
+    check_loads(VALUE, wrapped(doc), fast=True)
+
+
+class DecodingBytes(bytes):
+    def decode(self, *args):
+        return '{"v": 2}'
+
+
+@pytest.mark.parametrize("data, ok", [
+    (b'{"v": 1}', True), (type("S", (str,), {})('{"v": 1}'), True), (type("B", (bytes,), {})(b'{"v": 1}'), True),
+    (bytearray(b'{"v": 1}'), False), (memoryview(b'{"v": 1}'), False), (None, False), ({"v": 1}, False),
+    (type("L", (str,), {"startswith": lambda s, *a: True})('{"v": 1}'), False), (DecodingBytes(b'{"v": 1}'), False),
+    # A lone surrogate has no UTF-8 form; json.loads takes it, so the host must run.
+    ('{"v": "\ud800"}', False), ('{"v": 1, "w": "\udfff"}', False),
+])
+def test_input_types(data, ok):
+    try:
+        assert VALUE.plans()[1].run_json(data, False, None) == {"v": 1} and ok
+    except AccelFallback:
+        assert not ok
+
+
+def test_str_input_leaves_no_utf8_copy_on_the_callers_object():
+    data = '{"v": "caf\u00e9 ' + "x" * 1000 + '"}'
+    size = sys.getsizeof(data)
+    check_loads(VALUE, data, fast=True)
+    assert sys.getsizeof(data) == size
+
+
+json_settings = settings(max_examples=60, deadline=None, suppress_health_check=[HealthCheck.too_slow])
+
+
+@json_settings
+@given(json_texts())
+def test_generated_texts_load_as_json_loads_reads_them(text):
+    for cls, doc in ((VALUE, '{"v": ' + text + "}"), (WHOLE, text)):
+        check_loads(cls, doc)
+        check_loads(cls, doc.encode("utf-8", "surrogatepass"))
+
+
+@st.composite
+def mutated(draw):
+    raw = bytearray(draw(json_texts()).encode("utf-8", "surrogatepass"))
+    for _ in range(draw(st.integers(1, 4))):
+        i = draw(st.integers(0, len(raw)))
+        byte = draw(st.integers(0, 255) | st.sampled_from(list(b'{}[]",:\\0-.eE+ tfnu\xc3\xed\xf4')))
+        op = draw(st.sampled_from(["set", "insert", "cut"]))
+        if op == "insert" or i == len(raw):
+            raw.insert(i, byte)
+        elif op == "set":
+            raw[i] = byte
+        else:
+            del raw[i:]
+    return bytes(raw)
+
+
+@json_settings
+@given(mutated() | st.binary(max_size=40))
+def test_random_and_mutated_bytes_agree_or_fall_back(raw):
+    for cls, doc in ((WHOLE, raw), (VALUE, wrapped(raw))):
+        check_loads(cls, doc)
+
+
+# -- the fused load: records on the tree ------------------------------------------------------
+
+class Address(Schema):
+    city = f.Str(required=True)
+    zip = f.Str(load_default="0000")
+
+
+class Person(Schema):
+    id = f.Int(required=True)
+    name = f.Str(load_default="anon")
+    tags = f.List(f.Str(), allow_none=True)
+    home = f.Nested(Address, attribute="address")
+    score = f.Float(allow_none=True)
+
+
+@pytest.mark.parametrize("doc, many, ok", [
+    ('{"id": 1}', False, True), ('{"id": 1, "id": 2, "name": "x", "name": "y"}', False, True),
+    ('[]', True, True), ('[{"id": 1}, {"id": 2, "tags": null, "home": {"city": "A"}}]', True, True),
+    ('{"id": 1, "tags": ["a", "b"], "home": {"zip": "9", "city": "B"}, "score": 1}', False, True),
+    ('{"\\u0069d": 1, "n\\u0061me": "\\u00e9\\/"}', False, True), (' \n[ {"id": 1} , {"id": 2} ]\t', True, True),
+    ('{}', False, False), ('[]', False, False), ('[1]', True, False), ('[{"id": 1}, 2]', True, False),
+    ('{"id": null}', False, False), ('{"id": 1, "tags": [null]}', False, False), ('{"id": 1, "home": []}', False, False),
+    ('{"id": 1, "score": NaN}', False, False), ('{"id": true}', False, False), ('[{"id": 1},]', True, False),
+    ('[{"id": 1}] []', True, False), ('{"id": 1, "x": 0}', False, False), ('{}', True, False), ('[', True, False),
+    ('[{"id": 1}', True, False), (' [ ', True, False), ('[{"id": 1} ', True, False), ('', True, False),
+    ('[{"id": 1},', True, False), ('[{"id": 1}, ', True, False), ('[1, -', True, False), ('-', False, False),
+])
+@pytest.mark.parametrize("unknown", [None, EXCLUDE, INCLUDE])
+def test_records(doc, many, ok, unknown):
+    for data in (doc, doc.encode()):
+        assert (check_loads(Person, data, many, exact=True, unknown=unknown).kind == "ok") == (ok or (
+            unknown is not None and '"x"' in doc))
+
+
+@pytest.mark.parametrize("partial", [True, ("id",), ("name",), (), ["id", "home.city"], ("id", "home.zip"),
+                                     {"id", "home.city", 3}, "id", 0, iter(["id"]), type("Sel", (list,), {})(["id"])])
+@pytest.mark.parametrize("doc", ['{"home": {}}', '{}', '[{"id": 1}, {"home": {"city": "x"}}]', '[{"id": 1}, {'])
+def test_partial(partial, doc):
+    check_loads(Person, doc, doc.startswith("["), partial)
+
+
+FIELDS = [
+    f.Raw(), f.Str(), f.Int(), f.Int(strict=True), f.Float(), f.Float(allow_nan=True), f.Dict(), f.List(f.Int()),
+    f.List(f.Raw(allow_none=True)), f.Tuple([f.Int(), f.Str()]), f.Tuple([]), f.Dict(keys=f.Str(), values=f.Int()),
+    f.Dict(keys=f.Int(), values=f.Raw()), f.Constant("c"), f.Bool(), f.Function(deserialize=lambda v: ("called", v)),
+    f.Nested(schema(x=f.Int())), f.Nested(schema(x=f.Int()), many=True), f.Pluck(schema(k=f.Int()), "k"),
+    f.Pluck(schema(k=f.Raw()), "k", many=True), f.Enum(Color), f.Int(validate=v.Range(0, 5)), f.Uuid(),
+    f.Dict(values=f.Function(deserialize=interrupt)),
+]
+SAMPLES = [
+    "0", "7", "-3", "1.5", "7.0", "-0.0", "1e400", "NaN", "true", "false", '"7"', '"RED"', '"yes"', '""', "[]",
+    "[1]", '[1, "a"]', '[1, null]', '[null]', "{}", '{"x": 1}', '{"x": "1"}', '{"1": 2, "01": 3, "1": 4}',
+    '{"x": 1, "x": 2}', '[{"x": 1}, {"x": 2}]', '[{"x": 1}, 2]', '{"k": 1}', '[1, 2, 3]', '{"a": null}', "null",
+]
+
+
+@pytest.mark.parametrize("field", FIELDS, ids=repr)
+def test_every_kind_on_every_node(field):
+    # Within the parse contract the tree walk refuses nothing the pure load accepts.
+    cls = schema(EXCLUDE, v=field)
+    for sample in SAMPLES:
+        check_loads(cls, '{"v": ' + sample + "}", exact=sample != "1e400")
+
+
+def _clear(v):
+    if isinstance(v, (dict, list)):
+        v.clear()
+    return v
+
+
+@pytest.mark.parametrize("fields, unknown, doc", [
+    # dotted, repeated and absent attributes decide the result's key order
+    (dict(a=f.Raw(attribute="x.y"), b=f.Raw(attribute="x.z")), EXCLUDE, '{"a": 1, "b": 2}'),
+    (dict(a=f.Raw(attribute="x"), b=f.Raw(attribute="x.y")), EXCLUDE, '{"a": 1, "b": 2}'),
+    (dict(a=f.Raw(attribute="x"), b=f.Raw(), c=f.Raw(attribute="x")), INCLUDE, '{"b": 1, "c": 2, "q": 0}'),
+    (dict(a=f.Raw(), a2=f.Raw(data_key="a", load_default=5, load_only=True)), EXCLUDE, '{"a": 1}'),
+    (dict(b=f.Raw(attribute="q")), INCLUDE, '{"b": 1, "q": 0}'),
+    # one JSON object read twice is one object for json.loads: host code clearing it shows twice
+    (dict(n=f.Nested(schema(x=f.Raw())), m=f.Function(deserialize=_clear, data_key="n")), INCLUDE,
+     '{"n": {"x": 1}}'),
+    (dict(n=f.Function(deserialize=_clear), m=f.Nested(schema(x=f.Raw()), data_key="n")), EXCLUDE, '{"n": {"x": 1}}'),
+    (dict(m=f.Function(deserialize=_clear, data_key="n")), INCLUDE, '{"n": {"x": 1}, "n": [1]}'),
+    (dict(n=f.Function(deserialize=_clear), m=f.Raw(data_key="n")), EXCLUDE, '{"n": [1, 2]}'),
+    (dict(n=f.Function(deserialize=_clear), m=f.Raw(data_key="n")), EXCLUDE, '{"n": 5}'),
+    (dict(a=f.Int(allow_none=True, validate=lambda x: 1 / 0)), EXCLUDE, '{"a": null}'),  # null skips validators
+    (dict(m=f.Dict(keys=f.Int(), values=f.Str())), EXCLUDE, '{"m": {"1": "a", "01": "b", "1": "c"}}'),
+    (dict(s=f.Raw(data_key="\ud800", load_default="absent"), a=f.Raw()), EXCLUDE, '{"a": 1, "\\u00e9": 2}'),
+])
+def test_attributes_and_keys_read_twice(fields, unknown, doc):
+    check_loads(schema(unknown, **fields), doc)
+
+
+def _fused(plan, doc):
+    """run_json of a plan-level case: run(json.loads(doc)) or a fallback."""
+    try:
+        got = plan.run_json(doc, False, None)
+    except AccelFallback:
+        return "fallback"
+    assert same(got, plan.run(json.loads(doc), False, None))
+    return got
+
+
+@pytest.mark.parametrize("fields, doc, loads", [
+    # The unknown-key pass of Include reads a key a field read too: one object for json.loads.
+    ((lfield("n", (L.CALL_FIELD, lambda v, *_: _clear(v)), attr="m"),), '{"n": {"x": 1}, "n": [1]}', False),
+    ((lfield("n", (L.CALL_FIELD, lambda v, *_: _clear(v)), attr="m"),), '{"n": "s"}', True),
+    # Shapes the walk leaves to the host: a str subclass key, a delegated field.
+    ((lfield(type("K", (str,), {"__hash__": lambda s: 0})("n")),), '{"n": 1}', False),
+    ((lfield("a"), (True, "b", "b", "b", object())), '{"a": 1}', False),
+    ((lfield("n", attr=type("A", (str,), {})("m")),), '{"n": 1}', True),
+])
+def test_plan_level_shapes(fields, doc, loads):
+    assert (_fused(lplan(*fields, unknown="include", known=frozenset()), doc) != "fallback") == loads
+
+
+def test_known_keys_changed_by_host_code_are_seen():
+    """A set may change while records load (only a frozenset's answers are reused)."""
+    known, calls = {"a", "b"}, []
+
+    def convert(value, *_):
+        calls.append(value)
+        if len(calls) == 2:
+            known.discard("b")
+        return value
+
+    with pytest.raises(AccelFallback):
+        lplan(lfield("a", (L.CALL_FIELD, convert)), unknown="raise", known=known).run_json(
+            '[{"a": 1, "b": 0}, {"a": 2, "b": 0}]', True, None)
+    assert calls == [1, 2]
+
+
+class Known:
+    def __init__(self, exc):
+        self.exc = exc
+
+    def __contains__(self, key):
+        raise self.exc
+
+
+@pytest.mark.parametrize("rest, exc, reaches", [
+    (', {"a": 2}]', LookupError, LookupError),  # the document is sound: the host's own error stands
+    (", x", LookupError, AccelFallback),  # json.loads would refuse first: no host error may show
+    ('\x00"c"', LookupError, AccelFallback),
+    (', {"a": 2}]', KeyboardInterrupt, KeyboardInterrupt),
+    (", x", KeyboardInterrupt, KeyboardInterrupt),  # an interrupt is never swallowed
+])
+def test_host_error_in_an_early_record_of_a_malformed_document(rest, exc, reaches):
+    plan = lplan(unknown="raise", known=Known(exc))
+    for data in ('[{"a": 1}' + rest, ('[{"a": 1}' + rest).encode()):
+        with pytest.raises(reaches):
+            plan.run_json(data, True, None)
+    with pytest.raises(AccelFallback):  # a consumable known-keys container is left to the host
+        lplan(unknown="raise", known=iter(["a"])).run_json('{"a": 1}', False, None)
+
+
+def test_reentrant_calls_and_wide_documents():
+    inner = schema(x=f.Int())
+    outer = schema(a=f.Function(deserialize=lambda t: inner.plans()[1].run_json(t, True, None)), b=f.Int())
+    check_loads(outer, json.dumps({"a": json.dumps([{"x": 1}, {"x": 2}]), "b": 3}), fast=True)
+    wide = schema(INCLUDE, **{f"k{i}": f.Int() for i in range(100)})
+    record = {f"k{i}": i for i in reversed(range(120))}
+    check_loads(wide, json.dumps([record, dict(list(record.items())[::2])] * 50), True, fast=True)
