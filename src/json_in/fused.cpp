@@ -217,7 +217,7 @@ inline bool is_container(const JsonValue& v) noexcept {
 
 // The unknown-key pass under Reject and Keep. A key that matched a field is tested
 // through that field's input_key, an exact str of the same text, so no str is made.
-int extra_keys(const LoadSerializer& plan, KeyIndex& index, const JsonValue& obj, IntBuf& pair_slot,
+int extra_keys(const LoadSerializer& plan, const KeyIndex& index, const JsonValue& obj, IntBuf& pair_slot,
                PyObject* result) noexcept {
     for (uint32_t j = 0; j < obj.size; ++j) {
         const JsonPair& pair = obj.pairs[j];
@@ -228,11 +228,7 @@ int extra_keys(const LoadSerializer& plan, KeyIndex& index, const JsonValue& obj
         if (s >= 0) {
             key = index.slot(s).str;
             known = index.slot_known(s);
-            if (known < 0) {
-                known = load::contains(plan.known_keys, key);
-                if (known < 0) return -1;
-                index.remember_known(s, known, plan);
-            }
+            if (known < 0 && (known = load::contains(plan.known_keys, key)) < 0) return -1;
         } else {
             made = Ref::steal(str_to_py(pair.key, pair.key_size));
             if (!made) return -1;
@@ -308,15 +304,15 @@ PyObject* apply_json(Walk& walk, const LoadElement& e, const JsonValue& v, const
 
 PyObject* run_one_json(Walk& walk, const LoadSerializer& plan, const JsonValue& obj,
                        const Partial& partial) noexcept {
-    KeyIndex* index = index_for(plan);
-    if (!index) return nullptr;
-    if (index->has_delegate()) return raise_fallback();
+    const KeyIndex* index = plan.key_index.get();
+    if (!index) return raise_fallback();
+    PodStack<int32_t>& hints = walk.hints(index);
     // found[slot]: the last pair with that key, as in the dict json.loads builds.
     IntBuf found, pair_slot;
     const bool extra_pass = plan.extra_keys != load::ExtraKeys::Ignore;
     if (!found.init(index->slot_count(), -1) || (extra_pass && !pair_slot.init(obj.size, -1))) return nullptr;
     for (uint32_t j = 0; j < obj.size; ++j) {
-        const int32_t s = index->match(j, obj.pairs[j]);
+        const int32_t s = index->match(j, obj.pairs[j], hints);
         if (s >= 0) found[static_cast<size_t>(s)] = static_cast<int32_t>(j);
         if (extra_pass) pair_slot[j] = s;
     }

@@ -3,7 +3,7 @@
 #include <limits>
 #include <new>
 
-#include "module/fallback.hpp"
+#include "load/detail.hpp"
 #include "module/ref.hpp"
 
 namespace corvane::json_in {
@@ -46,9 +46,12 @@ int KeyIndex::build(const load::LoadSerializer& plan) noexcept {
     }
     mask_ = cap - 1;
     for (size_t i = 0; i < n; ++i) {
-        if (plan.fields[i].delegate) has_delegate_ = true;
+        // Host fields are not called from the tree; and an input_key that is not an
+        // exact str could hash and compare unlike its text.
+        if (plan.fields[i].delegate || !PyUnicode_CheckExact(plan.fields[i].input_key)) return 0;
+    }
+    for (size_t i = 0; i < n; ++i) {
         PyObject* input_key = plan.fields[i].input_key;
-        if (!PyUnicode_CheckExact(input_key)) return raise_fallback_int();
         Py_ssize_t size;
         const char* key = PyUnicode_AsUTF8AndSize(input_key, &size);
         if (!key) {
@@ -70,34 +73,31 @@ int KeyIndex::build(const load::LoadSerializer& plan) noexcept {
         }
         if (table_[t] >= 0) continue;
         const auto s = static_cast<int32_t>(slots_.size());
-        slots_.push({key, usize, input_key, -1, false});  // room reserved above
+        int known = -1;
+        if (plan.plain_known_keys && (known = load::contains(plan.known_keys, input_key)) < 0) return -1;
+        slots_.push({key, usize, input_key, static_cast<int8_t>(known), false});  // room reserved above
         table_[t] = s;
         field_slot_[i] = s;
     }
-    return 0;
+    return 1;
 }
 
 void release_key_index(KeyIndex* index) noexcept { delete index; }
 
-KeyIndex* index_for(const load::LoadSerializer& plan) noexcept {
-    if (KeyIndex* index = plan.key_index.get()) return index;
+int make_key_index(const load::LoadSerializer& plan, KeyIndex*& out) noexcept {
+    out = nullptr;
     auto* index = new (std::nothrow) KeyIndex();
     if (!index) {
         PyErr_NoMemory();
-        return nullptr;
+        return -1;
     }
-    if (index->build(plan) < 0) {
+    const int built = index->build(plan);
+    if (built <= 0) {
         delete index;
-        return nullptr;
+        return built;
     }
-    // A collection during the build may run finalizers, and with them another call
-    // that made its own index meanwhile: the first one stored is kept.
-    if (KeyIndex* other = plan.key_index.get()) {
-        delete index;
-        return other;
-    }
-    plan.key_index.set(index);
-    return index;
+    out = index;
+    return 0;
 }
 
 }  // namespace corvane::json_in

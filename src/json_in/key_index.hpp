@@ -7,10 +7,10 @@
 
 namespace corvane::json_in {
 
-// One plan's input keys as UTF-8 bytes, built at the plan's first run_json. Fields that share an
-// input_key share a slot. Records of one schema usually list their keys in the same
-// order, so the slot that matched position j in the previous record is tried first
-// and the hash table is the fallback.
+// One plan's input keys as UTF-8 bytes, built with the plan and never changed after.
+// Fields that share an input_key share a slot. Records of one schema usually list their
+// keys in the same order, so the slot that matched position j in the previous record
+// (kept per call, in the Walk) is tried first and the hash table is the fallback.
 class KeyIndex {
 public:
     struct Slot {
@@ -25,21 +25,20 @@ public:
     KeyIndex(const KeyIndex&) = delete;
     KeyIndex& operator=(const KeyIndex&) = delete;
 
-    // -1 with an exception set (AccelFallback for an input_key that is not an exact
-    // str: a subclass could hash and compare unlike its text).
+    // 1 built, 0 when the plan cannot be loaded from the tree (see make_key_index),
+    // -1 with an exception set.
     int build(const load::LoadSerializer& plan) noexcept;
 
-    // Some field is a Delegate: host fields are not called from the tree.
-    bool has_delegate() const noexcept { return has_delegate_; }
-
-    // The slot whose key equals the pair's key, or -1; `pos` is the pair's position.
-    int32_t match(size_t pos, const JsonPair& pair) noexcept {
-        if (pos < hint_.size()) {
-            const int32_t h = hint_[pos];
-            if (h >= 0 && equal(slots_[h], pair.key, pair.key_size)) return h;
+    // The slot whose key equals the pair's key, or -1; `pos` is the pair's position and
+    // `hints` the slots this index matched at each position before, in this call.
+    int32_t match(size_t pos, const JsonPair& pair, PodStack<int32_t>& hints) const noexcept {
+        if (pos < hints.size()) {
+            const int32_t h = hints[pos];
+            if (h >= 0 && static_cast<size_t>(h) < slots_.size() && equal(slots_[h], pair.key, pair.key_size))
+                return h;
         }
         const int32_t s = lookup(pair.key, pair.key_size);
-        remember(pos, s);
+        remember(hints, pos, s);
         return s;
     }
     int32_t lookup(const char* key, uint32_t size) const noexcept;
@@ -50,13 +49,10 @@ public:
     int32_t field_slot(size_t field) const noexcept { return field_slot_[field]; }
     const Slot& slot(int32_t s) const noexcept { return slots_[static_cast<size_t>(s)]; }
 
-    // Whether the slot's key is in known_keys, as found earlier in this call: 1, 0, or
-    // -1 when not known yet. Answers are kept only for a frozenset of exact strs, which
+    // Whether the slot's key is in known_keys: 1, 0, or -1 when it must be asked per
+    // record. Answers are decided with the plan only for a frozenset of exact strs, which
     // no host code can change or take part in; a set or a mapping may change meanwhile.
     int slot_known(int32_t s) const noexcept { return slots_[static_cast<size_t>(s)].known; }
-    void remember_known(int32_t s, int known, const load::LoadSerializer& plan) noexcept {
-        if (plan.plain_known_keys) slots_[static_cast<size_t>(s)].known = static_cast<int8_t>(known);
-    }
 
     size_t slot_count() const noexcept { return slots_.size(); }
 
@@ -82,30 +78,50 @@ private:
         }
         return std::memcmp(s.key, key, size) == 0;
     }
-    void remember(size_t pos, int32_t s) noexcept {
+    static void remember(PodStack<int32_t>& hints, size_t pos, int32_t s) noexcept {
         constexpr size_t kMaxHints = 1024;
         if (pos >= kMaxHints) return;
         // Growth failure only loses the hint.
-        while (hint_.size() <= pos)
-            if (!hint_.push(-1)) return;
-        hint_[pos] = s;
+        while (hints.size() <= pos)
+            if (!hints.push(-1)) return;
+        hints[pos] = s;
     }
 
     PodStack<Slot> slots_;
     PodStack<int32_t> field_slot_;
     PodStack<int32_t> table_;  // open addressing over slots_, -1 empty
     size_t mask_ = 0;
-    PodStack<int32_t> hint_;
-    bool has_delegate_ = false;
 };
 
 // State of one run_json call.
 struct Walk {
     const Ctx& ctx;
-};
 
-// The plan's key index, made on first use; nullptr with an exception set.
-KeyIndex* index_for(const load::LoadSerializer& plan) noexcept;
+    // The key order hints of the indexes met in this call, in a small open-addressed
+    // table: a schema nests few records, and when more meet, one only loses its hints.
+    PodStack<int32_t>& hints(const KeyIndex* index) noexcept {
+        const auto h = static_cast<size_t>((reinterpret_cast<uintptr_t>(index) * 0x9E3779B97F4A7C15ull) >> 58);
+        for (size_t i = 0; i < kHintEntries; ++i) {
+            HintEntry& e = hint_cache[(h + i) % kHintEntries];
+            if (e.owner == index) return e.hints;
+            if (!e.owner) {
+                e.owner = index;
+                return e.hints;
+            }
+        }
+        HintEntry& e = hint_cache[h % kHintEntries];
+        e.owner = index;
+        e.hints.truncate(0);
+        return e.hints;
+    }
+
+    struct HintEntry {
+        const KeyIndex* owner = nullptr;
+        PodStack<int32_t> hints;
+    };
+    static constexpr size_t kHintEntries = 64;
+    HintEntry hint_cache[kHintEntries];
+};
 
 uint64_t key_hash(const char* key, size_t size) noexcept;
 

@@ -226,6 +226,9 @@ std::unique_ptr<LoadSerializer> parse_load_serializer(PyObject* payload, Arena& 
         return nullptr;
     }
     if (make_record_template(*s, arena) < 0) return nullptr;
+    json_in::KeyIndex* index;
+    if (json_in::make_key_index(*s, index) < 0) return nullptr;
+    s->key_index.set(index);
     return s;
 }
 

@@ -8,9 +8,15 @@
 #include <optional>
 #include <vector>
 
+namespace corvane::load {
+struct LoadSerializer;
+}
 namespace corvane::json_in {
 class KeyIndex;
 void release_key_index(KeyIndex* index) noexcept;
+// The plan's key index for loading from JSON text, left null when the plan cannot be
+// loaded that way (run_json then falls back). -1 with an exception set.
+int make_key_index(const load::LoadSerializer& plan, KeyIndex*& out) noexcept;
 }  // namespace corvane::json_in
 
 namespace corvane::load {
@@ -133,10 +139,8 @@ struct LoadSerializer {
     // attributes, at most kMaxTemplate of them.
     PyObject* record_template = nullptr;
     static constexpr size_t kMaxTemplate = 64;
-    // Made by the first run_json and kept, since it depends on the fields alone; the
-    // only state it gains later (key order hints, known_keys answers for a frozenset of
-    // exact strs) holds for every call.
-    mutable KeyIndexSlot key_index;
+    // Made with the plan; null when run_json must fall back for every record.
+    KeyIndexSlot key_index;
 };
 
 }  // namespace corvane::load
