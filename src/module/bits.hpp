@@ -6,6 +6,9 @@
 
 #if defined(_MSC_VER) && !defined(__clang__)
 #include <intrin.h>
+#if defined(_M_X64) || defined(_M_IX86)
+#include <xmmintrin.h>
+#endif
 #endif
 
 namespace corvane::bits {
@@ -60,6 +63,17 @@ inline int ctz32(uint32_t x) {
     int n = 0;
     while (!(x & 1u)) { x >>= 1; ++n; }
     return n;
+#endif
+}
+
+// A hint that `p` will be read soon; never faults, whatever `p` is.
+inline void prefetch(const void* p) {
+#if defined(__GNUC__) || defined(__clang__)
+    __builtin_prefetch(p);
+#elif defined(_MSC_VER) && (defined(_M_X64) || defined(_M_IX86))
+    _mm_prefetch(static_cast<const char*>(p), _MM_HINT_T0);
+#else
+    (void)p;
 #endif
 }
 

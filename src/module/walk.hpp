@@ -3,6 +3,7 @@
 #pragma once
 #include <utility>
 
+#include "module/bits.hpp"
 #include "module/compat.hpp"
 #include "module/fallback.hpp"
 #include "module/ref.hpp"
@@ -20,6 +21,9 @@ template <class F>
 int for_each_item(PyObject* seq, bool reiterable_only, F&& fn) noexcept {
     if (PyList_CheckExact(seq)) {
         for (Py_ssize_t i = 0; i < PyList_Size(seq); ++i) {
+            // An item two ahead is fetched while this one is worked on: a batch of records
+            // is read once each, so every first touch would otherwise stall on memory.
+            if (i + 2 < PyList_Size(seq)) bits::prefetch(PyList_GetItem(seq, i + 2));
             Ref item = Ref::borrow(PyList_GetItem(seq, i));
             if (fn(item.get()) < 0) return -1;
         }
