@@ -5,6 +5,7 @@
 #include "json_in/parser.hpp"
 #include "module/depth.hpp"
 #include "module/fallback.hpp"
+#include "module/names.hpp"
 #include "module/ref.hpp"
 
 namespace corvane::json_in {
@@ -13,26 +14,25 @@ namespace {
 // json.loads reaches a str or bytes subclass through these methods (and len()); a
 // subclass that redefines any of them may make json.loads see other text, or fail,
 // so only subclasses that keep them all are parsed by their data.
-constexpr const char* kStrHooks[] = {"__getattribute__", "__class__", "__len__", "startswith", nullptr};
-constexpr const char* kBytesHooks[] = {"__getattribute__", "__class__", "__len__", "__getitem__",
-                                       "startswith",       "decode",    nullptr};
+constexpr PyObject* Names::*kStrHooks[] = {&Names::getattribute, &Names::class_, &Names::len,
+                                           &Names::startswith, nullptr};
+constexpr PyObject* Names::*kBytesHooks[] = {&Names::getattribute, &Names::class_, &Names::len, &Names::getitem,
+                                             &Names::startswith,   &Names::decode, nullptr};
 
 // 1 when no class of the MRO but `base` and object defines one of `hooks`; 0 when
 // one does; -1 with an exception set.
-int keeps_hooks(PyObject* data, PyTypeObject* base, const char* const* hooks) noexcept {
-    Ref mro = Ref::steal(PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(data)), "__mro__"));
+int keeps_hooks(PyObject* data, PyTypeObject* base, PyObject* Names::* const* hooks) noexcept {
+    Ref mro = Ref::steal(PyObject_GetAttr(reinterpret_cast<PyObject*>(Py_TYPE(data)), g_names.mro));
     if (!mro) return -1;
     if (!PyTuple_Check(mro.get())) return 0;
     for (Py_ssize_t i = 0; i < PyTuple_Size(mro.get()); ++i) {
         PyObject* cls = PyTuple_GetItem(mro.get(), i);
         if (cls == reinterpret_cast<PyObject*>(base) || cls == reinterpret_cast<PyObject*>(&PyBaseObject_Type))
             continue;
-        Ref dict = Ref::steal(PyObject_GetAttrString(cls, "__dict__"));
+        Ref dict = Ref::steal(PyObject_GetAttr(cls, g_names.dict));
         if (!dict) return -1;
-        for (const char* const* h = hooks; *h; ++h) {
-            Ref name = Ref::steal(PyUnicode_FromString(*h));
-            if (!name) return -1;
-            const int has = PySequence_Contains(dict.get(), name.get());
+        for (PyObject* Names::* const* h = hooks; *h; ++h) {
+            const int has = PySequence_Contains(dict.get(), g_names.**h);
             if (has != 0) return has < 0 ? -1 : 0;
         }
     }
@@ -42,9 +42,7 @@ int keeps_hooks(PyObject* data, PyTypeObject* base, const char* const* hooks) no
 // Whether `s`, an exact str, is all ASCII: its own data is then its UTF-8 form. -1
 // with an exception set.
 int is_ascii(PyObject* s) noexcept {
-    static PyObject* name = nullptr;  // interned once, never released
-    if (!name && !(name = PyUnicode_InternFromString("isascii"))) return -1;
-    Ref answer = Ref::steal(PyObject_CallMethodObjArgs(s, name, nullptr));
+    Ref answer = Ref::steal(PyObject_CallMethodObjArgs(s, g_names.isascii, nullptr));
     return answer ? PyObject_IsTrue(answer.get()) : -1;
 }
 
