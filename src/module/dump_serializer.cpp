@@ -2,6 +2,7 @@
 #include "dump/dump.hpp"
 #include "json_out/json_out.hpp"
 #include "module/args.hpp"
+#include "module/compat.hpp"
 #include "module/float_repr.hpp"
 #include "module/plan_object.hpp"
 #include "module/plans.hpp"
@@ -22,7 +23,7 @@ struct DumpTraits {
     static PyObject* repr(const Root& root) noexcept {
         const auto fields = static_cast<Py_ssize_t>(root.fields.size());
         Ref name;
-        if (PyType_Check(root.serialize_arg)) name = Ref::steal(PyObject_GetAttrString(root.serialize_arg, "__name__"));
+        if (PyType_Check(root.serialize_arg)) name = type_name(reinterpret_cast<PyTypeObject*>(root.serialize_arg));
         if (!name || !PyUnicode_Check(name.get())) {
             PyErr_Clear();
             return PyUnicode_FromFormat("<DumpSerializer(fields=%zd)>", fields);
