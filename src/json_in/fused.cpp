@@ -202,7 +202,7 @@ constexpr int kNotStored = 1;
 int absent_field(const Ctx& ctx, const LoadFieldSpec& f, const Partial& partial, PyObject* result) noexcept {
     const int skipped = partial.skips(f.name);
     if (skipped != 0) return skipped < 0 ? -1 : kNotStored;
-    if (f.required) return raise_fallback_int();
+    if (f.required) return raise_fallback();
     if (f.default_value == ctx.missing) return kNotStored;
     return store(result, f, f.default_value);
 }
@@ -237,8 +237,8 @@ int extra_keys(const LoadSerializer& plan, const KeyIndex& index, const JsonValu
             if (known < 0) return -1;
         }
         if (known) continue;
-        if (plan.extra_keys == load::ExtraKeys::Reject) return raise_fallback_int();
-        if (s >= 0 && is_container(pair.value)) return raise_fallback_int();
+        if (plan.extra_keys == load::ExtraKeys::Reject) return raise_fallback();
+        if (s >= 0 && is_container(pair.value)) return raise_fallback();
         Ref value = Ref::steal(json_to_py(pair.value));
         if (!value || PyDict_SetItem(result, key, value.get()) < 0) return -1;
     }
@@ -332,9 +332,9 @@ PyObject* run_one_json(Walk& walk, const LoadSerializer& plan, const JsonValue& 
                 rc = 0;
             }
         } else if (const JsonValue& node = obj.pairs[j].value; node.kind == JsonKind::Null) {
-            rc = f.nullable ? store(result.get(), f, Py_None) : raise_fallback_int();
+            rc = f.nullable ? store(result.get(), f, Py_None) : raise_fallback();
         } else if (index->slot(s).shared && is_container(node)) {
-            rc = raise_fallback_int();
+            rc = raise_fallback();
         } else {
             rc = load_field(walk, f, node, partial, result.get());
         }

@@ -33,7 +33,7 @@ PyObject* apply_list_of(const LoadElement& e, const Ctx& ctx, PyObject* value, c
     Ref out = Ref::steal(PyList_New(0));
     if (!out) return nullptr;
     int rc = for_each_item(value, [&](PyObject* item) noexcept -> int {
-        if (item == Py_None) return e.items_nullable ? PyList_Append(out.get(), Py_None) : raise_fallback_int();
+        if (item == Py_None) return e.items_nullable ? PyList_Append(out.get(), Py_None) : raise_fallback();
         Ref converted = Ref::steal(apply(*e.child, ctx, item, partial));
         return converted ? PyList_Append(out.get(), converted.get()) : -1;
     });
@@ -57,7 +57,7 @@ PyObject* apply_tuple_of(const LoadElement& e, const Ctx& ctx, PyObject* value, 
     // __len__ and __iter__ of a subclass may disagree, and a converter may resize the
     // list: count as we go and stop at the first item beyond the positions.
     int rc = for_each_item(value, [&](PyObject* item) noexcept -> int {
-        if (slots.size() == n || item == Py_None) return raise_fallback_int();
+        if (slots.size() == n || item == Py_None) return raise_fallback();
         Ref converted = Ref::steal(apply(e.items[slots.size()], ctx, item, partial));
         if (!converted) return -1;
         slots.push_back(std::move(converted));  // within the reserved room: no throw

@@ -38,7 +38,7 @@ inline bool is_consumable(PyObject* obj) noexcept { return !is_reiterable(obj) &
 // `item in container`, refusing containers that `in` would consume.
 inline int contains(PyObject* container, PyObject* item) noexcept {
     if (!is_exact(container, &PyFrozenSet_Type) && !is_exact(container, &PySet_Type) && is_consumable(container))
-        return raise_fallback_int();
+        return raise_fallback();
     return PySequence_Contains(container, item);
 }
 
@@ -59,13 +59,13 @@ public:
 
     // 1 with key/value set, 0 at the end, -1 with AccelFallback set.
     int next(Ref& key, Ref& value) noexcept {
-        if (PyDict_Size(dict_) != size_) return raise_fallback_int();
+        if (PyDict_Size(dict_) != size_) return raise_fallback();
         if (last_key_) {
             // PyDict_Next from the previous position must find the very same entry again.
             Py_ssize_t probe = last_pos_;
             PyObject *k, *v;
             if (!PyDict_Next(dict_, &probe, &k, &v) || k != last_key_.get() || probe != pos_)
-                return raise_fallback_int();
+                return raise_fallback();
         }
         last_pos_ = pos_;
         PyObject *k, *v;

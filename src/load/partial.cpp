@@ -51,14 +51,14 @@ int Partial::derive(const Partial& partial, PyObject* name, Partial& out) noexce
             break;
     }
     PyObject* selection = partial.names.get();
-    if (is_consumable(selection)) return raise_fallback_int();
+    if (is_consumable(selection)) return raise_fallback();
     Py_ssize_t name_len;
     const char* name_text = utf8_or_fallback(name, name_len);
     if (!name_text) return -1;
     Ref narrowed = Ref::steal(PyList_New(0));
     if (!narrowed) return -1;
     int rc = for_each_item(selection, [&](PyObject* entry) noexcept -> int {
-        if (!PyUnicode_Check(entry)) return raise_fallback_int();
+        if (!PyUnicode_Check(entry)) return raise_fallback();
         Py_ssize_t len;
         const char* text = utf8_or_fallback(entry, len);
         if (!text) return -1;

@@ -13,7 +13,7 @@ constexpr int kNotStored = 1;
 int load_absent(PyObject* result, const LoadFieldSpec& f, const Ctx& ctx, const Partial& partial) noexcept {
     int skipped = partial.skips(f.name);
     if (skipped != 0) return skipped < 0 ? -1 : kNotStored;
-    if (f.required) return raise_fallback_int();
+    if (f.required) return raise_fallback();
     if (f.default_value == ctx.missing) return kNotStored;
     // Stored as it is: never called, converted or validated.
     return set_load_value(result, f, f.default_value);
@@ -21,7 +21,7 @@ int load_absent(PyObject* result, const LoadFieldSpec& f, const Ctx& ctx, const 
 
 int load_present(PyObject* result, const LoadFieldSpec& f, const Ctx& ctx, PyObject* raw,
                  const Partial& partial) noexcept {
-    if (raw == Py_None) return f.nullable ? set_load_value(result, f, Py_None) : raise_fallback_int();
+    if (raw == Py_None) return f.nullable ? set_load_value(result, f, Py_None) : raise_fallback();
     Ref value;
     if (partial.state == Partial::State::Names) {
         Partial narrowed;
@@ -80,7 +80,7 @@ int unknown_keys(const LoadSerializer& s, PyObject* data, PyObject* result) noex
                 break;
             }
             int known = PySet_Contains(s.known_keys, key);
-            if (known <= 0) return known < 0 ? -1 : raise_fallback_int();
+            if (known <= 0) return known < 0 ? -1 : raise_fallback();
         }
         if (plain) return 0;
     }
@@ -92,7 +92,7 @@ int unknown_keys(const LoadSerializer& s, PyObject* data, PyObject* result) noex
         int known = contains(s.known_keys, key.get());
         if (known < 0) return -1;
         if (known) continue;
-        if (!keep) return raise_fallback_int();
+        if (!keep) return raise_fallback();
         if (PyDict_SetItem(result, key.get(), value.get()) < 0) return -1;
     }
 }
@@ -150,7 +150,7 @@ int set_load_value(PyObject* result, const LoadFieldSpec& f, PyObject* value) no
         PyObject* piece = f.path[i];
         PyObject* next = PyDict_GetItemWithError(level.get(), piece);
         if (next) {
-            if (!is_dict(next)) return raise_fallback_int();
+            if (!is_dict(next)) return raise_fallback();
             level = Ref::borrow(next);
             continue;
         }

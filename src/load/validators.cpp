@@ -76,7 +76,7 @@ int check_not_member(const Validator& v, PyObject* value) noexcept {
 
 int check_items_in(const Validator& v, PyObject* value) noexcept {
     // A generator would reach the host's re-run already drained.
-    if (is_consumable(value)) return raise_fallback_int();
+    if (is_consumable(value)) return raise_fallback();
     Ref it = Ref::steal(PyObject_GetIter(value));
     if (!it) return -1;
     for (;;) {

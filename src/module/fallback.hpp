@@ -23,7 +23,4 @@ inline Failed raise_fallback() noexcept {
 // SystemExit, which must reach the caller as they are.
 Failed to_fallback() noexcept;
 
-// The load files' spelling, kept until they move to raise_fallback().
-inline int raise_fallback_int() noexcept { return raise_fallback(); }
-
 }  // namespace corvane
