@@ -116,12 +116,14 @@ public:
     bool read(const LoadSerializer& s, PyObject* data) noexcept {
         const size_t n = s.fields.size();
         for (size_t i = 0; i < n; ++i) raw_[i] = nullptr;
-        taken_ = n;
         Py_ssize_t pos = 0;
         PyObject *key, *value;
         size_t next = 0;  // records written from this plan come in field order
         while (PyDict_Next(data, &pos, &key, &value)) {
-            if (!PyUnicode_CheckExact(key)) return false;
+            if (!PyUnicode_CheckExact(key)) {
+                taken_ = 0;
+                return false;
+            }
             size_t i = field_of(s, key, next);
             if (i == n) {
                 // A plain known_keys holds exact strs only: its test is ours alone too.
@@ -133,10 +135,14 @@ public:
                 continue;
             }
             if (!s.fields[i].key_known) unknown_ = true;
-            Py_INCREF(value);
+            // Taken once the walk is done, so that the first touches of the values
+            // overlap instead of stalling one after another.
+            bits::prefetch(value);
             raw_[i] = value;
             next = i + 1;
         }
+        for (size_t i = 0; i < n; ++i) Py_XINCREF(raw_[i]);
+        taken_ = n;
         return true;
     }
 
