@@ -19,9 +19,14 @@ int load_absent(PyObject* result, const LoadFieldSpec& f, const Ctx& ctx, const 
     return set_load_value(result, f, f.default_value);
 }
 
+// `held`: the result already holds `raw` under the field's attribute, so a conversion
+// that gives back the very object stores nothing.
 int load_present(PyObject* result, const LoadFieldSpec& f, const Ctx& ctx, PyObject* raw, const Partial& partial,
-                 bool& pure) noexcept {
-    if (raw == Py_None) return f.nullable ? set_load_value(result, f, Py_None) : raise_fallback();
+                 bool held, bool& pure) noexcept {
+    if (raw == Py_None) {
+        if (!f.nullable) return raise_fallback();
+        return held ? 0 : set_load_value(result, f, Py_None);
+    }
     Ref value;
     if (partial.state == Partial::State::Names) {
         Partial narrowed;
@@ -30,7 +35,8 @@ int load_present(PyObject* result, const LoadFieldSpec& f, const Ctx& ctx, PyObj
     } else {
         value = Ref::steal(convert_checked(f.element, f.validators, ctx, raw, partial, pure));
     }
-    return value ? set_load_value(result, f, value.get()) : -1;
+    if (!value) return -1;
+    return held && value.get() == raw ? 0 : set_load_value(result, f, value.get());
 }
 
 // field.deserialize(value, name, data[, partial=...]); the host field does everything else.
@@ -119,7 +125,12 @@ public:
         Py_ssize_t pos = 0;
         PyObject *key, *value;
         size_t next = 0;  // records written from this plan come in field order
+        size_t entries = 0;
+        bool in_order = PyDict_CheckExact(data);
         while (PyDict_Next(data, &pos, &key, &value)) {
+            in_order = in_order && entries < n && key == s.fields[entries].attribute &&
+                       key == s.fields[entries].input_key;
+            ++entries;
             if (!PyUnicode_CheckExact(key)) {
                 taken_ = 0;
                 return false;
@@ -143,10 +154,15 @@ public:
         }
         for (size_t i = 0; i < n; ++i) Py_XINCREF(raw_[i]);
         taken_ = n;
+        prefix_ = in_order ? entries : 0;
         return true;
     }
 
     PyObject* raw(size_t i) const noexcept { return raw_[i]; }
+    // How many leading fields the record holds, in field order, under their very
+    // attribute objects, with nothing else: a copy of the record is then a result with
+    // those fields stored as they came.
+    size_t prefix() const noexcept { return prefix_; }
     // A key that Reject refuses.
     bool unknown() const noexcept { return unknown_; }
 
@@ -165,15 +181,19 @@ private:
 
     PyObject* raw_[LoadSerializer::kMaxTemplate];
     size_t taken_ = 0;
+    size_t prefix_ = 0;
     bool unknown_ = false;
 };
 
 // `pure` comes in true when `walk` holds the record as it is now, and leaves true when
-// nothing that ran could have changed it or anything else.
+// nothing that ran could have changed it or anything else. `result` starts holding the
+// attributes of the first `placed` fields: placeholders of the template, or the record's
+// own values when it is a copy of the record (`copied`).
 int load_fields(const LoadSerializer& s, const Ctx& ctx, PyObject* data, PyObject* result, const Partial& partial,
-                const RecordWalk* walk, bool& pure) noexcept {
-    uint64_t unset = 0;  // template attributes still holding their placeholder
-    for (size_t i = 0; i < s.fields.size(); ++i) {
+                const RecordWalk* walk, size_t placed, bool copied, bool& pure) noexcept {
+    uint64_t unset = 0;  // placed attributes to drop
+    const size_t n = s.fields.size();
+    for (size_t i = 0; i < n; ++i) {
         const LoadFieldSpec& f = s.fields[i];
         Ref raw;
         PyObject* found;
@@ -192,14 +212,16 @@ int load_fields(const LoadSerializer& s, const Ctx& ctx, PyObject* data, PyObjec
             pure = false;
             rc = load_delegate(result, f, ctx, data, found, partial);
         } else {
-            rc = found ? load_present(result, f, ctx, found, partial, pure) : load_absent(result, f, ctx, partial);
+            // What the copy holds is what the walk saw, current only while pure.
+            const bool held = copied && i < placed && pure && walk;
+            rc = found ? load_present(result, f, ctx, found, partial, held, pure)
+                       : load_absent(result, f, ctx, partial);
         }
         if (rc < 0) return -1;
-        if (rc == kNotStored) unset |= uint64_t{1} << (i & 63);
+        if (rc == kNotStored && i < placed) unset |= uint64_t{1} << i;
     }
-    if (s.record_template)
-        for (size_t i = 0; unset; ++i, unset >>= 1)
-            if ((unset & 1) && PyDict_DelItem(result, s.fields[i].attribute) < 0) return -1;
+    for (size_t i = 0; unset; ++i, unset >>= 1)
+        if ((unset & 1) && PyDict_DelItem(result, s.fields[i].attribute) < 0) return -1;
     if (s.extra_keys == ExtraKeys::Ignore) return 0;
     // The walk already tested every key, and the record is still the one it saw.
     if (walk && pure && s.extra_keys == ExtraKeys::Reject) return walk->unknown() ? raise_fallback() : 0;
@@ -220,8 +242,16 @@ PyObject* run_one_traced(const LoadSerializer& s, const Ctx& ctx, PyObject* data
     const bool walked = s.walkable && partial.state != Partial::State::Names && walk.read(s, data);
     // Whatever ran before this record, the walk saw it as it is now.
     bool fresh = walked;
-    Ref result = Ref::steal(s.record_template ? PyDict_Copy(s.record_template) : PyDict_New());
-    if (!result || load_fields(s, ctx, data, result.get(), partial, walked ? &walk : nullptr, fresh) < 0) return nullptr;
+    // A record that already reads as its result (its fields in order, nothing else) is
+    // copied whole: the fields whose value loads as itself then need no store at all.
+    const size_t copied = walked ? walk.prefix() : 0;
+    const size_t placed = copied ? copied : s.record_template ? s.fields.size() : 0;
+    Ref result = Ref::steal(copied               ? PyDict_Copy(data)
+                            : s.record_template ? PyDict_Copy(s.record_template)
+                                                : PyDict_New());
+    if (!result ||
+        load_fields(s, ctx, data, result.get(), partial, walked ? &walk : nullptr, placed, copied != 0, fresh) < 0)
+        return nullptr;
     pure = pure && fresh;
     return result.release();
 }

@@ -32,6 +32,7 @@ def rewrite(d):
 @pytest.mark.parametrize("nested", [False, True])
 @pytest.mark.parametrize("data, change, unknown, expected", [
     ({"b": 1, "c": 2}, rewrite, "raise", {"b": 5, "c": 0}),
+    ({"b": 1, "c": 2}, lambda d: d.pop("b"), "raise", {"c": 2}),
     ({"b": 1, "c": 2, "z": 0}, lambda d: d.pop("z"), "raise", {"b": 1, "c": 2}),
     ({"b": 1, "c": 2}, lambda d: d.update(z=1), "raise", AccelFallback),
     ({"b": 1, "c": 2}, lambda d: d.update(z=1), "exclude", {"b": 1, "c": 2}),
@@ -50,6 +51,7 @@ def test_later_fields_and_unknown_keys_see_what_host_code_changed(nested, data, 
 
 def test_keys_in_any_order_and_not_shared_with_the_plan():
     plan = lplan(lfield("a", INT), lfield("bb", INT), lfield("c", INT, default=0), unknown="raise")
+    assert same(plan.run({"a": 1, "bb": "2"}, False, None), {"a": 1, "bb": 2, "c": 0})
     fresh = "".join(["b", "b"])  # equal to the plan's key, not the same object
     assert same(plan.run({"c": 3, fresh: 2, "a": 1}, False, None), {"a": 1, "bb": 2, "c": 3})
     with pytest.raises(AccelFallback):
