@@ -106,16 +106,19 @@ int unknown_keys(const LoadSerializer& s, PyObject* data, PyObject* result) noex
 // One pass over a record's entries in place of a lookup per field, for a walkable plan
 // (LoadSerializer::walkable) and a record whose keys are all exact strs: matching them
 // against the plan's exact-str input keys is the interpreter's own string comparison,
-// so the walk runs no host code. Each field's value is held, so the slots stay safe
-// whatever runs later; they stay *current* only while nothing that could change the
-// record has run, which the caller tracks.
+// so the walk runs no host code. The slots are read only while nothing that could
+// change the record has run, which the caller tracks. What could still run unasked is
+// the collector (finalizers, weakref callbacks) when an allocation sets it off: while it
+// is enabled the walk holds each value, and otherwise the slots are lent, so that a
+// value's first touch comes at its conversion, well after the walk prefetched it.
 class RecordWalk {
 public:
     RecordWalk() noexcept = default;
     RecordWalk(const RecordWalk&) = delete;
     RecordWalk& operator=(const RecordWalk&) = delete;
     ~RecordWalk() {
-        for (size_t i = 0; i < taken_; ++i) Py_XDECREF(raw_[i]);
+        if (held_)
+            for (size_t i = 0; i < taken_; ++i) Py_XDECREF(raw_[i]);
     }
 
     // false when the record has a key that is not an exact str; nothing then holds.
@@ -146,13 +149,15 @@ public:
                 continue;
             }
             if (!s.fields[i].key_known) unknown_ = true;
-            // Taken once the walk is done, so that the first touches of the values
-            // overlap instead of stalling one after another.
+            // Held (if at all) once the walk is done, so that the first touches of the
+            // values overlap instead of stalling one after another.
             bits::prefetch(value);
             raw_[i] = value;
             next = i + 1;
         }
-        for (size_t i = 0; i < n; ++i) Py_XINCREF(raw_[i]);
+        held_ = PyGC_IsEnabled();
+        if (held_)
+            for (size_t i = 0; i < n; ++i) Py_XINCREF(raw_[i]);
         taken_ = n;
         prefix_ = in_order ? entries : 0;
         return true;
@@ -182,6 +187,7 @@ private:
     PyObject* raw_[LoadSerializer::kMaxTemplate];
     size_t taken_ = 0;
     size_t prefix_ = 0;
+    bool held_ = false;
     bool unknown_ = false;
 };
 
