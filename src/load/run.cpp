@@ -175,10 +175,10 @@ private:
     // The field whose input key equals `key` (trying `next` first), or fields.size().
     static size_t field_of(const LoadSerializer& s, PyObject* key, size_t next) noexcept {
         const size_t n = s.fields.size();
-        if (next < n && s.fields[next].input_key == key) return next;
+        if (next < n && (s.fields[next].input_key == key || PyUnicode_Compare(s.fields[next].input_key, key) == 0))
+            return next;
         for (size_t i = 0; i < n; ++i)
             if (s.fields[i].input_key == key) return i;
-        if (next < n && PyUnicode_Compare(s.fields[next].input_key, key) == 0) return next;
         for (size_t i = 0; i < n; ++i)
             if (i != next && PyUnicode_Compare(s.fields[i].input_key, key) == 0) return i;
         return n;
