@@ -201,18 +201,17 @@ int load_fields(const LoadSerializer& s, const Ctx& ctx, PyObject* data, PyObjec
     const size_t n = s.fields.size();
     for (size_t i = 0; i < n; ++i) {
         const LoadFieldSpec& f = s.fields[i];
-        Ref raw;
         PyObject* found;
         if (walk && pure) {
             found = walk->raw(i);
         } else {
-            // Plain dict lookup, so a subclass's __getitem__/get is not consulted. The
-            // value is held at once: converters and validators may change `data`.
+            // Plain dict lookup, so a subclass's __getitem__/get is not consulted.
             found = PyDict_GetItemWithError(data, f.input_key);
             if (!found && PyErr_Occurred()) return -1;
-            raw = Ref::borrow(found);
             pure = false;
         }
+        // Held while it loads: host code run by its conversion may drop it from `data`.
+        Ref raw = Ref::borrow(found);
         int rc;
         if (f.delegate) {
             pure = false;

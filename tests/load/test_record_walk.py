@@ -2,6 +2,8 @@
 during its load must still be seen by every later field and by the unknown-key pass, at
 any nesting depth."""
 
+import gc
+
 import pytest
 
 from tests.support.parity import L, AccelFallback, lfield, lpayload, lplan, same
@@ -56,3 +58,29 @@ def test_keys_in_any_order_and_not_shared_with_the_plan():
     assert same(plan.run({"c": 3, fresh: 2, "a": 1}, False, None), {"a": 1, "bb": 2, "c": 3})
     with pytest.raises(AccelFallback):
         plan.run({"a": 1, fresh: 2, "cc": 3}, False, None)
+
+
+@pytest.mark.parametrize("as_list", [False, True])
+def test_a_value_dropped_from_the_record_while_it_loads_stays_alive(as_list):
+    """With the collector off the walk lends its slots; the value being loaded must still
+    be held while host code in its conversion removes it (seen under ASan)."""
+    key, outer = "".join(["n", "n"]), {}  # not the plan's key object: no copy of the record
+
+    def drop(value, *_):
+        outer.pop(key, None)
+        return value
+
+    inner = lpayload(lfield("a", (L.CALL_FIELD, drop)), lfield("b", (L.TEXT,)))
+    element = (L.LIST_OF, (L.NESTED, inner), False) if as_list else (L.NESTED, inner)
+    plan = lplan(lfield("nn", element))
+    text = "".join(["x"] * 40)  # freed with the record unless held
+    record = {"a": 1, "b": text, **{f"c{i}": i for i in range(6)}}
+    outer[key] = [record] if as_list else record
+    del record, text
+    gc.disable()
+    try:
+        got = plan.run(outer, False, None)
+    finally:
+        gc.enable()
+    loaded = got["nn"][0] if as_list else got["nn"]
+    assert loaded == {"a": 1, "b": "x" * 40}
