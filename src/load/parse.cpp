@@ -154,7 +154,6 @@ int parse_direct(PyObject* entry, Arena& arena, LoadFieldSpec& f) noexcept {
         !(f.default_value = keep_at(entry, 4, arena)) || bool_at(entry, 5, f.required) < 0 ||
         bool_at(entry, 6, f.nullable) < 0)
         return -1;
-    for (const Validator& v : f.validators) f.plain_checks = f.plain_checks && v.plain;
     PyObject* element = item(entry, 7);
     return element ? parse_load_element(element, arena, f.element) : -1;
 }

@@ -110,7 +110,6 @@ struct LoadFieldSpec {
     bool nullable = false;              // Direct
     LoadElement element;                // Direct
     std::vector<Validator> validators;  // Direct
-    bool plain_checks = true;           // Direct: every validator plain
     bool key_known = false;             // input_key is in a plain known_keys
     PyObject* field = nullptr;          // Delegate: host field with .deserialize
 };

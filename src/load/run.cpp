@@ -134,10 +134,7 @@ public:
             in_order = in_order && entries < n && key == s.fields[entries].attribute &&
                        key == s.fields[entries].input_key;
             ++entries;
-            if (!PyUnicode_CheckExact(key)) {
-                taken_ = 0;
-                return false;
-            }
+            if (!PyUnicode_CheckExact(key)) return false;
             size_t i = field_of(s, key, next);
             if (i == n) {
                 // A plain known_keys holds exact strs only: its test is ours alone too.
