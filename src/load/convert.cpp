@@ -151,7 +151,7 @@ PyObject* apply_traced(const LoadElement& e, const Ctx& ctx, PyObject* value, co
 }
 
 PyObject* apply(const LoadElement& e, const Ctx& ctx, PyObject* value, const Partial& partial) noexcept {
-    bool pure;
+    bool pure = true;  // not wanted here
     return apply_traced(e, ctx, value, partial, pure);
 }
 

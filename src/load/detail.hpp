@@ -129,7 +129,7 @@ inline PyObject* convert_checked(const LoadElement& element, const std::vector<V
 
 inline PyObject* convert_checked(const LoadElement& element, const std::vector<Validator>& validators,
                                  const Ctx& ctx, PyObject* raw, const Partial& partial) noexcept {
-    bool pure;
+    bool pure = true;  // not wanted here
     return convert_checked(element, validators, ctx, raw, partial, pure);
 }
 
