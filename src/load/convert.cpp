@@ -95,23 +95,36 @@ PyObject* apply_dict_copy(const Ctx& ctx, PyObject* value) noexcept {
 
 }  // namespace
 
-PyObject* apply(const LoadElement& e, const Ctx& ctx, PyObject* value, const Partial& partial) noexcept {
+PyObject* apply_traced(const LoadElement& e, const Ctx& ctx, PyObject* value, const Partial& partial,
+                       bool& pure) noexcept {
     switch (e.kind) {
         case Kind::Passthrough:
             return same(value);
+        case Kind::Constant:
+            return same(e.value);
         case Kind::Text:
+            pure = pure && is_exact(value, &PyUnicode_Type);
             return apply_text(value);
         case Kind::Int:
-            return apply_int(ctx, value, false);
         case Kind::StrictInt:
-            return apply_int(ctx, value, true);
+            pure = pure && is_exact(value, &PyLong_Type);
+            return apply_int(ctx, value, e.kind == Kind::StrictInt);
         case Kind::Float:
+            pure = pure && is_exact(value, &PyFloat_Type);
             return apply_float(e, ctx, value);
+        case Kind::BoolSet:
+            pure = pure && e.plain_sets && is_plain_scalar(value);
+            return apply_bool_set(e, value);
         case Kind::Nested:
-            return e.serializer->many ? run(*e.serializer, ctx, value, true, partial)
-                                      : run_one(*e.serializer, ctx, value, partial);
+            return run_traced(*e.serializer, ctx, value, e.serializer->many, partial, pure);
         case Kind::ListOf:
-            return apply_list_of(e, ctx, value, partial);
+            return apply_list_of(e, ctx, value, partial, pure);
+        default:
+            break;
+    }
+    // Every other kind calls host code or walks what host code may change.
+    pure = false;
+    switch (e.kind) {
         case Kind::EnumMember:
             return apply_enum(e, ctx, value, partial);
         case Kind::Uuid:
@@ -125,18 +138,21 @@ PyObject* apply(const LoadElement& e, const Ctx& ctx, PyObject* value, const Par
             return fallback_if_null(call3(e.function, value, Py_None, Py_None));
         case Kind::DictCopy:
             return apply_dict_copy(ctx, value);
-        case Kind::Constant:
-            return same(e.value);
-        case Kind::BoolSet:
-            return apply_bool_set(e, value);
         case Kind::DictOf:
             return apply_dict_of(e, ctx, value, partial);
         case Kind::TupleOf:
             return apply_tuple_of(e, ctx, value, partial);
         case Kind::NestedKey:
             return apply_nested_key(e, ctx, value, partial);
+        default:
+            break;
     }
     return raise_fallback();
+}
+
+PyObject* apply(const LoadElement& e, const Ctx& ctx, PyObject* value, const Partial& partial) noexcept {
+    bool pure = true;  // not wanted here
+    return apply_traced(e, ctx, value, partial, pure);
 }
 
 }  // namespace corvane::load

@@ -26,15 +26,18 @@ PyObject* wrapped(PyObject* key, PyObject* value) noexcept {
 
 }  // namespace
 
-PyObject* apply_list_of(const LoadElement& e, const Ctx& ctx, PyObject* value, const Partial& partial) noexcept {
+PyObject* apply_list_of(const LoadElement& e, const Ctx& ctx, PyObject* value, const Partial& partial,
+                        bool& pure) noexcept {
     if (!is_sequence(value)) return raise_fallback();
+    // A subclass's own iteration may run host code; an exact list or tuple's does not.
+    pure = pure && (PyList_CheckExact(value) || PyTuple_CheckExact(value));
     DepthGuard guard;
     if (!enter_or_fallback(guard)) return nullptr;
     Ref out = Ref::steal(PyList_New(0));
     if (!out) return nullptr;
     int rc = for_each_item(value, [&](PyObject* item) noexcept -> int {
         if (item == Py_None) return e.items_nullable ? PyList_Append(out.get(), Py_None) : raise_fallback();
-        Ref converted = Ref::steal(apply(*e.child, ctx, item, partial));
+        Ref converted = Ref::steal(apply_traced(*e.child, ctx, item, partial, pure));
         return converted ? PyList_Append(out.get(), converted.get()) : -1;
     });
     return rc < 0 ? nullptr : out.release();

@@ -22,8 +22,20 @@ int parse_validator_list(PyObject* list, Arena& arena, std::vector<Validator>& o
 // Entries of a DictOf side (any iterable).
 int parse_validator_iterable(PyObject* iterable, Arena& arena, std::vector<Validator>& out) noexcept;
 
+// LoadElement::apply, LoadSerializer::run and run_one, each also telling its caller whether
+// host code may have run: `pure` is cleared unless all that ran was the interpreter's own
+// work on builtin values (exact-type fast paths, plain containers and checks). A record
+// read in one walk (run.cpp) stays valid only while nothing else could change its input.
+PyObject* apply_traced(const LoadElement& e, const Ctx& ctx, PyObject* value, const Partial& partial,
+                       bool& pure) noexcept;
+PyObject* run_traced(const LoadSerializer& s, const Ctx& ctx, PyObject* data, bool many, const Partial& partial,
+                     bool& pure) noexcept;
+PyObject* run_one_traced(const LoadSerializer& s, const Ctx& ctx, PyObject* data, const Partial& partial,
+                         bool& pure) noexcept;
+
 // The container kinds of LoadElement::apply.
-PyObject* apply_list_of(const LoadElement& e, const Ctx& ctx, PyObject* value, const Partial& partial) noexcept;
+PyObject* apply_list_of(const LoadElement& e, const Ctx& ctx, PyObject* value, const Partial& partial,
+                        bool& pure) noexcept;
 PyObject* apply_tuple_of(const LoadElement& e, const Ctx& ctx, PyObject* value, const Partial& partial) noexcept;
 PyObject* apply_dict_of(const LoadElement& e, const Ctx& ctx, PyObject* value, const Partial& partial) noexcept;
 PyObject* apply_nested_key(const LoadElement& e, const Ctx& ctx, PyObject* value, const Partial& partial) noexcept;
@@ -40,6 +52,20 @@ inline int contains(PyObject* container, PyObject* item) noexcept {
     if (!is_exact(container, &PyFrozenSet_Type) && !is_exact(container, &PySet_Type) && is_consumable(container))
         return raise_fallback();
     return PySequence_Contains(container, item);
+}
+
+// Values whose hashing, comparison and arithmetic are the interpreter's own.
+inline bool is_plain_scalar(PyObject* o) noexcept {
+    return is_exact(o, &PyUnicode_Type) || is_exact(o, &PyLong_Type) || is_exact(o, &PyBool_Type) ||
+           is_exact(o, &PyFloat_Type);
+}
+
+// Whether checking `value` with `v` can run no host code.
+inline bool plain_check(const Validator& v, PyObject* value) noexcept {
+    if (!v.plain) return false;
+    if (v.kind == ValidatorKind::Bounds) return is_exact(value, &PyLong_Type) || is_exact(value, &PyFloat_Type);
+    return is_exact(value, &PyUnicode_Type) || PyList_CheckExact(value) || PyTuple_CheckExact(value) ||
+           PyDict_CheckExact(value) || PyBytes_CheckExact(value);
 }
 
 // Shape tests with the exact type first: the subclass flags cost a call in the limited API.
@@ -90,13 +116,21 @@ private:
 // Converts `raw` (not None) with `element`, then runs `validators`: the shared step of a
 // field value and of a DictOf key or value. New reference or nullptr.
 inline PyObject* convert_checked(const LoadElement& element, const std::vector<Validator>& validators,
-                                 const Ctx& ctx, PyObject* raw, const Partial& partial) noexcept {
-    PyObject* value = apply(element, ctx, raw, partial);
-    if (value && !validators.empty() && check_all(validators, value) < 0) {
+                                 const Ctx& ctx, PyObject* raw, const Partial& partial, bool& pure) noexcept {
+    PyObject* value = apply_traced(element, ctx, raw, partial, pure);
+    if (!value || validators.empty()) return value;
+    for (const Validator& v : validators) pure = pure && plain_check(v, value);
+    if (check_all(validators, value) < 0) {
         Py_DECREF(value);
         return nullptr;
     }
     return value;
+}
+
+inline PyObject* convert_checked(const LoadElement& element, const std::vector<Validator>& validators,
+                                 const Ctx& ctx, PyObject* raw, const Partial& partial) noexcept {
+    bool pure = true;  // not wanted here
+    return convert_checked(element, validators, ctx, raw, partial, pure);
 }
 
 // Records and containers recurse with the plan; the host would recurse at least as deep,

@@ -75,6 +75,21 @@ int parse_validators_at(PyObject* tuple, Py_ssize_t i, Arena& arena, std::vector
     return o ? parse_validator_iterable(o, arena, out) : -1;
 }
 
+// Whether `set` is an exact frozenset whose members all pass `test`: iterating one and
+// testing exact types runs no host code. -1 with an exception set.
+template <class Test>
+int frozenset_all(PyObject* set, Test test, bool& out) noexcept {
+    out = false;
+    if (!is_exact(set, &PyFrozenSet_Type)) return 0;
+    Ref it = Ref::steal(PyObject_GetIter(set));
+    if (!it) return -1;
+    while (Ref member = Ref::steal(PyIter_Next(it.get())))
+        if (!test(member.get())) return 0;
+    if (PyErr_Occurred()) return -1;
+    out = true;
+    return 0;
+}
+
 int parse_body(uint8_t tag, PyObject* p, Arena& arena, LoadElement& e) noexcept {
     e.kind = static_cast<Kind>(tag);
     switch (e.kind) {
@@ -107,8 +122,15 @@ int parse_body(uint8_t tag, PyObject* p, Arena& arena, LoadElement& e) noexcept 
         case Kind::Constant:
             return (e.value = keep_at(p, 1, arena)) ? 0 : -1;
         case Kind::BoolSet:
-            if (!(e.true_values = keep_at(p, 1, arena))) return -1;
-            return (e.false_values = keep_at(p, 2, arena)) ? 0 : -1;
+        {
+            if (!(e.true_values = keep_at(p, 1, arena)) || !(e.false_values = keep_at(p, 2, arena))) return -1;
+            bool plain_true, plain_false;
+            if (frozenset_all(e.true_values, is_plain_scalar, plain_true) < 0 ||
+                frozenset_all(e.false_values, is_plain_scalar, plain_false) < 0)
+                return -1;
+            e.plain_sets = plain_true && plain_false;
+            return 0;
+        }
         case Kind::DictOf:
             if (parse_optional_child_at(p, 1, arena, e.key_element) < 0 ||
                 parse_validators_at(p, 2, arena, e.key_validators) < 0 ||
@@ -147,21 +169,6 @@ int parse_field(PyObject* entry, Arena& arena, LoadFieldSpec& f) noexcept {
     return f.delegate ? parse_delegate(entry, arena, f) : parse_direct(entry, arena, f);
 }
 
-// Iterating an exact frozenset and testing exact types runs no host code.
-int all_exact_str(PyObject* frozenset, bool& out) noexcept {
-    out = false;
-    Ref it = Ref::steal(PyObject_GetIter(frozenset));
-    if (!it) return -1;
-    for (;;) {
-        Ref key = Ref::steal(PyIter_Next(it.get()));
-        if (!key) break;
-        if (!PyUnicode_CheckExact(key.get())) return 0;
-    }
-    if (PyErr_Occurred()) return -1;
-    out = true;
-    return 0;
-}
-
 }  // namespace
 
 int parse_load_element(PyObject* payload, Arena& arena, LoadElement& out) noexcept {
@@ -194,6 +201,24 @@ int make_record_template(LoadSerializer& s, Arena& arena) noexcept {
     return s.record_template ? 0 : -1;
 }
 
+// See LoadSerializer::walkable. Comparing and looking up exact strs runs no host code.
+int decide_walk(LoadSerializer& s) noexcept {
+    if (!s.record_template || (s.extra_keys == ExtraKeys::Reject && !s.plain_known_keys)) return 0;
+    for (size_t i = 0; i < s.fields.size(); ++i) {
+        LoadFieldSpec& f = s.fields[i];
+        if (!PyUnicode_CheckExact(f.input_key)) return 0;
+        for (size_t j = 0; j < i; ++j)
+            if (PyUnicode_Compare(f.input_key, s.fields[j].input_key) == 0) return 0;
+        if (s.plain_known_keys) {
+            int known = PySet_Contains(s.known_keys, f.input_key);
+            if (known < 0) return -1;
+            f.key_known = known;
+        }
+    }
+    s.walkable = true;
+    return 0;
+}
+
 std::unique_ptr<LoadSerializer> parse_load_serializer(PyObject* payload, Arena& arena) noexcept {
     DepthGuard guard;
     if (!guard.enter(kWhere)) return nullptr;
@@ -207,7 +232,8 @@ std::unique_ptr<LoadSerializer> parse_load_serializer(PyObject* payload, Arena& 
         return nullptr;
     s->extra_keys = extra == 0 ? ExtraKeys::Reject : extra == 2 ? ExtraKeys::Keep : ExtraKeys::Ignore;
     if (!(s->known_keys = keep_at(payload, 2, arena))) return nullptr;
-    if (is_exact(s->known_keys, &PyFrozenSet_Type) && all_exact_str(s->known_keys, s->plain_known_keys) < 0)
+    if (frozenset_all(s->known_keys, [](PyObject* key) { return PyUnicode_CheckExact(key); },
+                      s->plain_known_keys) < 0)
         return nullptr;
     PyObject* list = payload::list_at(payload, 3);
     if (!list) return nullptr;
@@ -225,7 +251,7 @@ std::unique_ptr<LoadSerializer> parse_load_serializer(PyObject* payload, Arena& 
         PyErr_NoMemory();
         return nullptr;
     }
-    if (make_record_template(*s, arena) < 0) return nullptr;
+    if (make_record_template(*s, arena) < 0 || decide_walk(*s) < 0) return nullptr;
     json_in::KeyIndex* index;
     if (json_in::make_key_index(*s, index) < 0) return nullptr;
     s->key_index.set(index);

@@ -64,6 +64,9 @@ struct Validator {
     std::optional<int64_t> min_len, max_len, exact_len;  // SizeLimit
     // MemberOf, ItemsIn: allowed; EqualTo: target; NotMemberOf: forbidden; CallbackCheck: function
     PyObject* object = nullptr;
+    // Bounds of exact int/float (or absent), or SizeLimit: on a value of a builtin type
+    // the check is the interpreter's own arithmetic.
+    bool plain = false;
 };
 
 // Payload value 0 is Reject, 2 is Keep, every other value Ignore.
@@ -77,6 +80,9 @@ struct LoadElement {
     bool items_nullable = false;    // ListOf
     bool use_value = false;         // EnumMember
     bool many = false;              // NestedKey
+    // BoolSet: both containers exact frozensets of exact str/int/bool/float, so a
+    // membership test of such a value runs no host code.
+    bool plain_sets = false;
     PyObject* cls = nullptr;        // EnumMember, Uuid, InstanceOrCall
     PyObject* converter = nullptr;  // InstanceOrCall
     PyObject* function = nullptr;   // CallField, CallFieldAlt1..3
@@ -104,6 +110,7 @@ struct LoadFieldSpec {
     bool nullable = false;              // Direct
     LoadElement element;                // Direct
     std::vector<Validator> validators;  // Direct
+    bool key_known = false;             // input_key is in a plain known_keys
     PyObject* field = nullptr;          // Delegate: host field with .deserialize
 };
 
@@ -139,6 +146,10 @@ struct LoadSerializer {
     // attributes, at most kMaxTemplate of them.
     PyObject* record_template = nullptr;
     static constexpr size_t kMaxTemplate = 64;
+    // A record may be read in one walk over its entries instead of a lookup per field
+    // (run.cpp, RecordWalk): the plan has a record template, distinct exact-str input
+    // keys, and under Reject plain known_keys.
+    bool walkable = false;
     // Made with the plan; null when run_json must fall back for every record.
     KeyIndexSlot key_index;
 };

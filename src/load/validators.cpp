@@ -30,6 +30,10 @@ int optional_len_at(PyObject* entry, Py_ssize_t i, std::optional<int64_t>& out) 
     return 0;
 }
 
+bool plain_bound(PyObject* bound) noexcept {
+    return !bound || is_exact(bound, &PyLong_Type) || is_exact(bound, &PyFloat_Type);
+}
+
 int object_at(PyObject* entry, Arena& arena, Validator& v) noexcept {
     PyObject* o = item(entry, 1);
     return o && (v.object = arena.keep(o)) ? 0 : -1;
@@ -108,9 +112,11 @@ int parse_validator(PyObject* entry, Arena& arena, Validator& v) noexcept {
             if (optional_object_at(entry, 1, arena, v.lower) < 0 || optional_object_at(entry, 2, arena, v.upper) < 0 ||
                 payload::bool_at(entry, 3, v.lower_inclusive) < 0)
                 return -1;
+            v.plain = plain_bound(v.lower) && plain_bound(v.upper);
             return payload::bool_at(entry, 4, v.upper_inclusive);
         case ValidatorKind::SizeLimit:
             if (optional_len_at(entry, 1, v.min_len) < 0 || optional_len_at(entry, 2, v.max_len) < 0) return -1;
+            v.plain = true;
             return optional_len_at(entry, 3, v.exact_len);
         case ValidatorKind::MemberOf:
         case ValidatorKind::EqualTo:
