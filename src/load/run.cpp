@@ -106,24 +106,24 @@ int unknown_keys(const LoadSerializer& s, PyObject* data, PyObject* result) noex
 // One pass over a record's entries in place of a lookup per field, for a walkable plan
 // (LoadSerializer::walkable) and a record whose keys are all exact strs: matching them
 // against the plan's exact-str input keys is the interpreter's own string comparison,
-// so the walk runs no host code. The slots are read only while nothing that could
-// change the record has run, which the caller tracks. What could still run unasked is
-// the collector (finalizers, weakref callbacks) when an allocation sets it off: while it
-// is enabled the walk holds each value, and otherwise the slots are lent, so that a
-// value's first touch comes at its conversion, well after the walk prefetched it.
+// so the walk runs no host code. Each value is held, so the slots stay safe whatever
+// runs later; they stay *current* only while nothing that could change the record has
+// run, which the caller tracks. A record with far more keys than the plan has fields
+// is looked up field by field instead: matching each of its keys would cost more.
 class RecordWalk {
 public:
     RecordWalk() noexcept = default;
     RecordWalk(const RecordWalk&) = delete;
     RecordWalk& operator=(const RecordWalk&) = delete;
     ~RecordWalk() {
-        if (held_)
-            for (size_t i = 0; i < taken_; ++i) Py_XDECREF(raw_[i]);
+        for (size_t i = 0; i < taken_; ++i) Py_XDECREF(raw_[i]);
     }
 
-    // false when the record has a key that is not an exact str; nothing then holds.
+    // false when the record has a key that is not an exact str, or too many keys;
+    // nothing then holds.
     bool read(const LoadSerializer& s, PyObject* data) noexcept {
         const size_t n = s.fields.size();
+        if (static_cast<size_t>(PyDict_Size(data)) > 2 * n + 8) return false;
         for (size_t i = 0; i < n; ++i) raw_[i] = nullptr;
         Py_ssize_t pos = 0;
         PyObject *key, *value;
@@ -146,15 +146,13 @@ public:
                 continue;
             }
             if (!s.fields[i].key_known) unknown_ = true;
-            // Held (if at all) once the walk is done, so that the first touches of the
-            // values overlap instead of stalling one after another.
+            // Held once the walk is done, so that the first touches of the values
+            // overlap instead of stalling one after another.
             bits::prefetch(value);
             raw_[i] = value;
             next = i + 1;
         }
-        held_ = PyGC_IsEnabled();
-        if (held_)
-            for (size_t i = 0; i < n; ++i) Py_XINCREF(raw_[i]);
+        for (size_t i = 0; i < n; ++i) Py_XINCREF(raw_[i]);
         taken_ = n;
         prefix_ = in_order ? entries : 0;
         return true;
@@ -184,7 +182,6 @@ private:
     PyObject* raw_[LoadSerializer::kMaxTemplate];
     size_t taken_ = 0;
     size_t prefix_ = 0;
-    bool held_ = false;
     bool unknown_ = false;
 };
 
