@@ -69,7 +69,7 @@ inline bool direct_scalar(const LoadElement& e, const JsonValue& v) noexcept {
 inline PyObject* scalar_to_py(const JsonValue& v) noexcept {
     if (v.kind == JsonKind::Float) return PyFloat_FromDouble(v.number);
     if (v.kind == JsonKind::Int) return PyLong_FromLongLong(v.integer);
-    return str_to_py(v.str, v.size);
+    return str_to_py(v);
 }
 
 PyObject* list_of(Walk& walk, const LoadElement& e, const JsonValue& v, const Partial& partial) noexcept {
@@ -275,7 +275,7 @@ PyObject* apply_json(Walk& walk, const LoadElement& e, const JsonValue& v, const
         case Kind::Constant:
             return Py_NewRef(e.value);
         case Kind::Text:
-            if (v.kind == JsonKind::Str) return str_to_py(v.str, v.size);
+            if (v.kind == JsonKind::Str) return str_to_py(v);
             return convert(walk, e, v, partial);
         case Kind::Int:
         case Kind::StrictInt:

@@ -152,7 +152,7 @@ bool Parser::value(JsonValue& out) noexcept {
         case '"':
             ++p_;
             out.kind = JsonKind::Str;
-            return string(out.str, out.size);
+            return value_string(out);
         case 't':
             out.kind = JsonKind::Bool;
             out.boolean = true;
@@ -376,29 +376,9 @@ bool Parser::escaped_string(const uint8_t* start, const char*& out, uint32_t& n)
             // Escapes come in runs (text json.dumps wrote as ASCII), decoded here in
             // one loop into room reserved up front.
             do {
-                if (end_ - p_ < 2) return false;
+                const int32_t cp = escape();
+                if (cp < 0) return false;
                 if (!scratch_.reserve_more(4)) return no_memory();
-                const uint8_t e = p_[1];
-                if (e != 'u') {
-                    const char plain = kEscape.value[e];
-                    if (!plain) return false;
-                    p_ += 2;
-                    scratch_.push_reserved(plain);
-                    continue;
-                }
-                // json.loads would keep a lone surrogate as it is, which has no UTF-8
-                // form, so such strings are refused.
-                if (end_ - p_ < 6) return false;
-                int32_t cp = hex4(p_ + 2);
-                if (cp < 0 || (cp >= 0xDC00 && cp <= 0xDFFF)) return false;
-                p_ += 6;
-                if (cp >= 0xD800 && cp <= 0xDBFF) {
-                    if (end_ - p_ < 6 || p_[0] != '\\' || p_[1] != 'u') return false;
-                    const int32_t low = hex4(p_ + 2);
-                    if (low < 0xDC00 || low > 0xDFFF) return false;
-                    p_ += 6;
-                    cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
-                }
                 scratch_.extend_reserved(encode_utf8(static_cast<uint32_t>(cp), scratch_.data() + scratch_.size()));
             } while (p_ < end_ && *p_ == '\\');
             continue;
@@ -416,6 +396,145 @@ bool Parser::escaped_string(const uint8_t* start, const char*& out, uint32_t& n)
     if (len) std::memcpy(copy, scratch_.data(), len);
     out = copy;
     n = static_cast<uint32_t>(len);
+    return true;
+}
+
+// The escape at p_ (a backslash) as a code point, a surrogate pair joined; -1 when it
+// is malformed. json.loads would keep a lone surrogate as it is, which the tree cannot
+// hold as UTF-8, so those are refused too.
+int32_t Parser::escape() noexcept {
+    if (end_ - p_ < 2) return -1;
+    const uint8_t e = p_[1];
+    if (e != 'u') {
+        const char plain = kEscape.value[e];
+        if (!plain) return -1;
+        p_ += 2;
+        return static_cast<uint8_t>(plain);
+    }
+    if (end_ - p_ < 6) return -1;
+    int32_t cp = hex4(p_ + 2);
+    if (cp < 0 || (cp >= 0xDC00 && cp <= 0xDFFF)) return -1;
+    p_ += 6;
+    if (cp >= 0xD800 && cp <= 0xDBFF) {
+        if (end_ - p_ < 6 || p_[0] != '\\' || p_[1] != 'u') return -1;
+        const int32_t low = hex4(p_ + 2);
+        if (low < 0xDC00 || low > 0xDFFF) return -1;
+        p_ += 6;
+        cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
+    }
+    return cp;
+}
+
+// A value string: like string(), but one with escapes is decoded to code points, so
+// that its str is made from them directly rather than through UTF-8 decoded twice.
+bool Parser::value_string(JsonValue& out) noexcept {
+    const uint8_t* start = p_;
+    for (;;) {
+        skip_plain();
+        if (p_ >= end_) return false;
+        const uint8_t c = *p_;
+        if (c == '"') {
+            if (static_cast<size_t>(p_ - start) > std::numeric_limits<uint32_t>::max()) return false;
+            out.form = StrForm::Utf8;
+            out.str = reinterpret_cast<const char*>(start);
+            out.size = static_cast<uint32_t>(p_ - start);
+            ++p_;
+            return true;
+        }
+        if (c == '\\') return escaped_value(start, out);
+        if (c < 0x80 || !utf8_sequence()) return false;
+    }
+}
+
+// Appends the code points of [from, to), UTF-8 that has been validated, to units_.
+bool Parser::widen_utf8(const uint8_t* from, const uint8_t* to, uint32_t& max) noexcept {
+    if (!units_.reserve_more(static_cast<size_t>(to - from))) return no_memory();
+    while (from < to) {
+        uint32_t cp = *from;
+        if (cp < 0x80) {
+            ++from;
+        } else if (cp < 0xE0) {
+            cp = (cp & 0x1F) << 6 | (from[1] & 0x3F);
+            from += 2;
+        } else if (cp < 0xF0) {
+            cp = (cp & 0x0F) << 12 | (from[1] & 0x3F) << 6 | (from[2] & 0x3F);
+            from += 3;
+        } else {
+            cp = (cp & 0x07) << 18 | (from[1] & 0x3F) << 12 | (from[2] & 0x3F) << 6 | (from[3] & 0x3F);
+            from += 4;
+        }
+        if (cp > max) max = cp;
+        units_.push_reserved(cp);
+    }
+    return true;
+}
+
+// Decodes into units_ from `start`, then stores the narrowest form that holds them.
+bool Parser::escaped_value(const uint8_t* start, JsonValue& out) noexcept {
+    units_.truncate(0);
+    uint32_t max = 0;
+    size_t astral = 0;  // code points that take two UTF-16 units
+    if (!widen_utf8(start, p_, max)) return false;
+    for (;;) {
+        const uint8_t* run = p_;
+        skip_plain();
+        if (!widen_utf8(run, p_, max)) return false;
+        if (p_ >= end_) return false;
+        const uint8_t c = *p_;
+        if (c == '"') {
+            ++p_;
+            break;
+        }
+        if (c == '\\') {
+            do {
+                const int32_t cp = escape();
+                if (cp < 0) return false;
+                if (!units_.push(static_cast<uint32_t>(cp))) return no_memory();
+                if (static_cast<uint32_t>(cp) > max) max = static_cast<uint32_t>(cp);
+            } while (p_ < end_ && *p_ == '\\');
+            continue;
+        }
+        if (c < 0x80) return false;  // a raw control byte
+        const uint8_t* seq = p_;
+        if (!utf8_sequence() || !widen_utf8(seq, p_, max)) return false;
+    }
+    const uint32_t* units = units_.data();
+    const size_t n = units_.size();
+    if (max < 0x100) {
+        if (n > std::numeric_limits<uint32_t>::max()) return false;
+        auto* bytes = static_cast<uint8_t*>(arena_.alloc(n ? n : 1));
+        if (!bytes) return no_memory();
+        for (size_t i = 0; i < n; ++i) bytes[i] = static_cast<uint8_t>(units[i]);
+        out.form = StrForm::Latin1;
+        out.str = reinterpret_cast<const char*>(bytes);
+        out.size = static_cast<uint32_t>(n);
+        return true;
+    }
+    if constexpr (sizeof(wchar_t) == 2) {
+        if (max >= 0x10000)
+            for (size_t i = 0; i < n; ++i) astral += units[i] >= 0x10000;
+    }
+    const size_t wide = n + astral;
+    if (wide > std::numeric_limits<uint32_t>::max() / sizeof(wchar_t)) return false;
+    auto* w = static_cast<wchar_t*>(arena_.alloc(wide * sizeof(wchar_t)));
+    if (!w) return no_memory();
+    if constexpr (sizeof(wchar_t) == 2) {
+        wchar_t* o = w;
+        for (size_t i = 0; i < n; ++i) {
+            const uint32_t cp = units[i];
+            if (cp >= 0x10000) {
+                *o++ = static_cast<wchar_t>(0xD800 + ((cp - 0x10000) >> 10));
+                *o++ = static_cast<wchar_t>(0xDC00 + ((cp - 0x10000) & 0x3FF));
+            } else {
+                *o++ = static_cast<wchar_t>(cp);
+            }
+        }
+    } else {
+        for (size_t i = 0; i < n; ++i) w[i] = static_cast<wchar_t>(units[i]);
+    }
+    out.form = StrForm::Wide;
+    out.str = reinterpret_cast<const char*>(w);
+    out.size = static_cast<uint32_t>(wide);
     return true;
 }
 
