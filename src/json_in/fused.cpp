@@ -194,6 +194,8 @@ int load_field(Walk& walk, const LoadFieldSpec& f, const JsonValue& node, const 
     return store(result, f, value.get());
 }
 
+constexpr size_t kFreshDictRoom = 5;
+
 // absent_field's answer when it stored nothing.
 constexpr int kNotStored = 1;
 
@@ -316,7 +318,9 @@ PyObject* run_one_json(Walk& walk, const LoadSerializer& plan, const JsonValue& 
         if (s >= 0) found[static_cast<size_t>(s)] = static_cast<int32_t>(j);
         if (extra_pass) pair_slot[j] = s;
     }
-    PyObject* record_template = plan.record_template;
+    // A fresh dict holds five entries without growing, and its key table comes from the
+    // interpreter's free list, which beats copying the template's.
+    PyObject* record_template = plan.fields.size() > kFreshDictRoom ? plan.record_template : nullptr;
     Ref result = Ref::steal(record_template ? PyDict_Copy(record_template) : PyDict_New());
     if (!result) return nullptr;
     uint64_t unset = 0;  // template attributes still holding their placeholder
