@@ -469,6 +469,8 @@ bool Parser::widen_utf8(const uint8_t* from, const uint8_t* to, uint32_t& max) n
     return true;
 }
 
+constexpr size_t kEscapeBlock = 32;
+
 // Decodes into units_ from `start`, then stores the narrowest form that holds them.
 bool Parser::escaped_value(const uint8_t* start, JsonValue& out) noexcept {
     units_.truncate(0);
@@ -486,11 +488,19 @@ bool Parser::escaped_value(const uint8_t* start, JsonValue& out) noexcept {
             break;
         }
         if (c == '\\') {
+            // Text json.dumps wrote as ASCII is mostly runs of \u escapes of plain code
+            // points, decoded here in blocks of room reserved up front.
             do {
-                const int32_t cp = escape();
-                if (cp < 0) return false;
-                if (!units_.push(static_cast<uint32_t>(cp))) return no_memory();
-                if (static_cast<uint32_t>(cp) > max) max = static_cast<uint32_t>(cp);
+                if (!units_.reserve_more(kEscapeBlock)) return no_memory();
+                for (size_t k = 0; k < kEscapeBlock && p_ < end_ && *p_ == '\\'; ++k) {
+                    int32_t cp;
+                    if (end_ - p_ >= 6 && p_[1] == 'u' && (cp = hex4(p_ + 2)) >= 0 && (cp < 0xD800 || cp > 0xDFFF))
+                        p_ += 6;
+                    else if ((cp = escape()) < 0)
+                        return false;
+                    units_.push_reserved(static_cast<uint32_t>(cp));
+                    if (static_cast<uint32_t>(cp) > max) max = static_cast<uint32_t>(cp);
+                }
             } while (p_ < end_ && *p_ == '\\');
             continue;
         }
