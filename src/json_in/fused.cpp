@@ -66,10 +66,10 @@ inline bool direct_scalar(const LoadElement& e, const JsonValue& v) noexcept {
     }
 }
 
-inline PyObject* scalar_to_py(const JsonValue& v) noexcept {
+inline PyObject* scalar_to_py(Walk& walk, const JsonValue& v) noexcept {
     if (v.kind == JsonKind::Float) return PyFloat_FromDouble(v.number);
     if (v.kind == JsonKind::Int) return PyLong_FromLongLong(v.integer);
-    return str_to_py(v);
+    return walk.strs.get(v);
 }
 
 PyObject* list_of(Walk& walk, const LoadElement& e, const JsonValue& v, const Partial& partial) noexcept {
@@ -83,7 +83,7 @@ PyObject* list_of(Walk& walk, const LoadElement& e, const JsonValue& v, const Pa
         if (item.kind == JsonKind::Null) {
             if (!e.items_nullable) return raise_fallback();
             out = Py_NewRef(Py_None);
-        } else if (!(out = direct_scalar(child, item) ? scalar_to_py(item) : apply_json(walk, child, item, partial))) {
+        } else if (!(out = direct_scalar(child, item) ? scalar_to_py(walk, item) : apply_json(walk, child, item, partial))) {
             return nullptr;
         }
         PyList_SetItem(list.get(), i, out);
@@ -277,7 +277,7 @@ PyObject* apply_json(Walk& walk, const LoadElement& e, const JsonValue& v, const
         case Kind::Constant:
             return Py_NewRef(e.value);
         case Kind::Text:
-            if (v.kind == JsonKind::Str) return str_to_py(v);
+            if (v.kind == JsonKind::Str) return walk.strs.get(v);
             return convert(walk, e, v, partial);
         case Kind::Int:
         case Kind::StrictInt:

@@ -1,6 +1,7 @@
 // Matching a record's key texts to a plan's fields without making Python strings.
 #pragma once
 #include "json_in/pod_stack.hpp"
+#include "json_in/str_cache.hpp"
 #include "json_in/value.hpp"
 #include "load/plan.hpp"
 #include "module/ctx.hpp"
@@ -96,6 +97,7 @@ private:
 // State of one run_json call.
 struct Walk {
     const Ctx& ctx;
+    StrCache strs;
 
     // The key order hints of the indexes met in this call, in a small open-addressed
     // table: a schema nests few records, and when more meet, one only loses its hints.
