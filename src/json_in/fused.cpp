@@ -68,7 +68,7 @@ inline bool direct_scalar(const LoadElement& e, const JsonValue& v) noexcept {
 
 inline PyObject* scalar_to_py(Walk& walk, const JsonValue& v) noexcept {
     if (v.kind == JsonKind::Float) return PyFloat_FromDouble(v.number);
-    if (v.kind == JsonKind::Int) return PyLong_FromLongLong(v.integer);
+    if (v.kind == JsonKind::Int) return walk.ints.get(v.integer);
     return walk.strs.get(v);
 }
 
@@ -281,7 +281,7 @@ PyObject* apply_json(Walk& walk, const LoadElement& e, const JsonValue& v, const
             return convert(walk, e, v, partial);
         case Kind::Int:
         case Kind::StrictInt:
-            if (v.kind == JsonKind::Int) return PyLong_FromLongLong(v.integer);
+            if (v.kind == JsonKind::Int) return walk.ints.get(v.integer);
             return convert(walk, e, v, partial);
         case Kind::Float:
             if (v.kind == JsonKind::Float) {

@@ -1,7 +1,7 @@
 // Matching a record's key texts to a plan's fields without making Python strings.
 #pragma once
 #include "json_in/pod_stack.hpp"
-#include "json_in/str_cache.hpp"
+#include "json_in/scalar_cache.hpp"
 #include "json_in/value.hpp"
 #include "load/plan.hpp"
 #include "module/ctx.hpp"
@@ -98,6 +98,7 @@ private:
 struct Walk {
     const Ctx& ctx;
     StrCache strs;
+    IntCache ints;
 
     // The key order hints of the indexes met in this call, in a small open-addressed
     // table: a schema nests few records, and when more meet, one only loses its hints.

@@ -1,5 +1,7 @@
-// Short value strings repeat a great deal in real documents (language codes, kinds,
-// flags): within one call, each distinct short text is made into a str once.
+// Short value strings and ids repeat a great deal in real documents (language codes,
+// kinds, category ids): within one call, each such value is made into an object once.
+// Both kinds are immutable, so handing out one object for equal values is not
+// observable beyond identity, which json.loads does not promise either.
 #pragma once
 #include <cstdint>
 #include <cstring>
@@ -21,8 +23,6 @@ public:
     }
 
     // A new reference to a str equal to the node's text, or nullptr with an exception set.
-    // strs are immutable, so handing out one object for equal texts is not observable
-    // beyond identity, which json.loads does not promise either.
     PyObject* get(const JsonValue& v) noexcept {
         if (v.form != StrForm::Utf8 || v.size - 1 >= kMaxSize) return str_to_py(v);
         if (!entries_ && !(entries_ = std::unique_ptr<Entry[]>(new (std::nothrow) Entry[kEntries]())))
@@ -49,6 +49,43 @@ private:
         PyObject* str;
         uint64_t w0, w1;
         uint32_t size;
+    };
+    std::unique_ptr<Entry[]> entries_;
+};
+
+// Integers the interpreter does not keep already.
+class IntCache {
+public:
+    IntCache() noexcept = default;
+    IntCache(const IntCache&) = delete;
+    IntCache& operator=(const IntCache&) = delete;
+    ~IntCache() {
+        if (entries_)
+            for (size_t i = 0; i < kEntries; ++i) Py_XDECREF(entries_[i].obj);
+    }
+
+    // A new reference to an int of value v, or nullptr with an exception set.
+    PyObject* get(int64_t v) noexcept {
+        if (v >= -5 && v <= 256) return PyLong_FromLongLong(v);
+        if (!entries_ && !(entries_ = std::unique_ptr<Entry[]>(new (std::nothrow) Entry[kEntries]())))
+            return PyLong_FromLongLong(v);
+        const uint64_t h = static_cast<uint64_t>(v) * 0x9E3779B97F4A7C15ull;
+        Entry& e = entries_[h >> (64 - kBits)];
+        if (e.obj && e.value == v) return Py_NewRef(e.obj);
+        PyObject* o = PyLong_FromLongLong(v);
+        if (!o) return nullptr;
+        PyObject* old = e.obj;
+        e = Entry{Py_NewRef(o), v};
+        Py_XDECREF(old);
+        return o;
+    }
+
+private:
+    static constexpr unsigned kBits = 10;
+    static constexpr size_t kEntries = size_t{1} << kBits;
+    struct Entry {
+        PyObject* obj;
+        int64_t value;
     };
     std::unique_ptr<Entry[]> entries_;
 };
