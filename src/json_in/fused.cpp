@@ -35,6 +35,8 @@ public:
         data_ = heap_.data();
         return true;
     }
+    // Room for n items that the caller writes before reading.
+    bool init_unset(size_t n) noexcept { return n <= kInline ? (data_ = inline_, true) : init(n, -1); }
     int32_t& operator[](size_t i) noexcept { return data_[i]; }
 
 private:
@@ -309,13 +311,22 @@ PyObject* run_one_json(Walk& walk, const LoadSerializer& plan, const JsonValue& 
     const KeyIndex* index = plan.key_index.get();
     if (!index) return raise_fallback();
     PodStack<int32_t>& hints = walk.hints(index);
-    // found[slot]: the last pair with that key, as in the dict json.loads builds.
+    // found[slot]: the last pair with that key, as in the dict json.loads builds. Up to
+    // 64 slots, `seen` tells which entries were written, so none needs filling first
+    // (a fill costs more than a small record's whole match).
     IntBuf found, pair_slot;
     const bool extra_pass = plan.extra_keys != load::ExtraKeys::Ignore;
-    if (!found.init(index->slot_count(), -1) || (extra_pass && !pair_slot.init(obj.size, -1))) return nullptr;
+    const size_t slots = index->slot_count();
+    const bool masked = slots <= 64;
+    if (!(masked ? found.init_unset(slots) : found.init(slots, -1)) || (extra_pass && !pair_slot.init_unset(obj.size)))
+        return nullptr;
+    uint64_t seen = 0;
     for (uint32_t j = 0; j < obj.size; ++j) {
         const int32_t s = index->match(j, obj.pairs[j], hints);
-        if (s >= 0) found[static_cast<size_t>(s)] = static_cast<int32_t>(j);
+        if (s >= 0) {
+            found[static_cast<size_t>(s)] = static_cast<int32_t>(j);
+            if (masked) seen |= uint64_t{1} << s;
+        }
         if (extra_pass) pair_slot[j] = s;
     }
     // A fresh dict holds five entries without growing, and its key table comes from the
@@ -327,7 +338,7 @@ PyObject* run_one_json(Walk& walk, const LoadSerializer& plan, const JsonValue& 
     for (size_t i = 0; i < plan.fields.size(); ++i) {
         const LoadFieldSpec& f = plan.fields[i];
         const int32_t s = index->field_slot(i);
-        const int32_t j = s >= 0 ? found[static_cast<size_t>(s)] : -1;
+        const int32_t j = s < 0 || (masked && !(seen >> s & 1)) ? -1 : found[static_cast<size_t>(s)];
         int rc;
         if (j < 0) {
             rc = absent_field(walk.ctx, f, partial, result.get());
