@@ -1,5 +1,7 @@
 // Short value strings and ids repeat a great deal in real documents (language codes,
 // kinds, category ids): within one call, each such value is made into an object once.
+// A slot keeps the first value that lands in it: replacing it would touch the old
+// object, long out of the processor's caches, for every unique value that passes.
 // Both kinds are immutable, so handing out one object for equal values is not
 // observable beyond identity, which json.loads does not promise either.
 #pragma once
@@ -33,12 +35,12 @@ public:
         std::memcpy(&w1, v.str + head, v.size - head);
         uint64_t h = (w0 ^ (w1 * 0x9E3779B97F4A7C15ull) ^ v.size) * 0xFF51AFD7ED558CCDull;
         Entry& e = entries_[(h >> 32) & (kEntries - 1)];
-        if (e.str && e.w0 == w0 && e.w1 == w1 && e.size == v.size) return Py_NewRef(e.str);
+        if (e.str) {
+            if (e.w0 == w0 && e.w1 == w1 && e.size == v.size) return Py_NewRef(e.str);
+            return str_to_py(v);
+        }
         PyObject* s = str_to_py(v);
-        if (!s) return nullptr;
-        PyObject* old = e.str;
-        e = Entry{Py_NewRef(s), w0, w1, v.size};
-        Py_XDECREF(old);
+        if (s) e = Entry{Py_NewRef(s), w0, w1, v.size};
         return s;
     }
 
@@ -71,12 +73,9 @@ public:
             return PyLong_FromLongLong(v);
         const uint64_t h = static_cast<uint64_t>(v) * 0x9E3779B97F4A7C15ull;
         Entry& e = entries_[h >> (64 - kBits)];
-        if (e.obj && e.value == v) return Py_NewRef(e.obj);
+        if (e.obj) return e.value == v ? Py_NewRef(e.obj) : PyLong_FromLongLong(v);
         PyObject* o = PyLong_FromLongLong(v);
-        if (!o) return nullptr;
-        PyObject* old = e.obj;
-        e = Entry{Py_NewRef(o), v};
-        Py_XDECREF(old);
+        if (o) e = Entry{Py_NewRef(o), v};
         return o;
     }
 
