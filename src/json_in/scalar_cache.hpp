@@ -14,6 +14,24 @@
 
 namespace corvane::json_in {
 
+// Where values rarely repeat (generated ids, names), probing costs more than it saves:
+// a cache that hits less than a quarter of a window's lookups is off for the call.
+class HitRate {
+public:
+    bool off() const noexcept { return off_; }
+    void count(bool hit) noexcept {
+        hits_ += hit;
+        if (++lookups_ < kWindow) return;
+        off_ = hits_ * 4 < kWindow;
+        lookups_ = hits_ = 0;
+    }
+
+private:
+    static constexpr uint32_t kWindow = 256;
+    uint32_t lookups_ = 0, hits_ = 0;
+    bool off_ = false;
+};
+
 class StrCache {
 public:
     StrCache() noexcept = default;
@@ -26,7 +44,7 @@ public:
 
     // A new reference to a str equal to the node's text, or nullptr with an exception set.
     PyObject* get(const JsonValue& v) noexcept {
-        if (v.form != StrForm::Utf8 || v.size - 1 >= kMaxSize) return str_to_py(v);
+        if (v.form != StrForm::Utf8 || v.size - 1 >= kMaxSize || rate_.off()) return str_to_py(v);
         if (!entries_ && !(entries_ = std::unique_ptr<Entry[]>(new (std::nothrow) Entry[kEntries]())))
             return str_to_py(v);
         uint64_t w0 = 0, w1 = 0;
@@ -35,10 +53,10 @@ public:
         std::memcpy(&w1, v.str + head, v.size - head);
         uint64_t h = (w0 ^ (w1 * 0x9E3779B97F4A7C15ull) ^ v.size) * 0xFF51AFD7ED558CCDull;
         Entry& e = entries_[(h >> 32) & (kEntries - 1)];
-        if (e.str) {
-            if (e.w0 == w0 && e.w1 == w1 && e.size == v.size) return Py_NewRef(e.str);
-            return str_to_py(v);
-        }
+        const bool hit = e.str && e.w0 == w0 && e.w1 == w1 && e.size == v.size;
+        rate_.count(hit);
+        if (hit) return Py_NewRef(e.str);
+        if (e.str) return str_to_py(v);
         PyObject* s = str_to_py(v);
         if (s) e = Entry{Py_NewRef(s), w0, w1, v.size};
         return s;
@@ -53,6 +71,7 @@ private:
         uint32_t size;
     };
     std::unique_ptr<Entry[]> entries_;
+    HitRate rate_;
 };
 
 // Integers the interpreter does not keep already.
@@ -68,12 +87,15 @@ public:
 
     // A new reference to an int of value v, or nullptr with an exception set.
     PyObject* get(int64_t v) noexcept {
-        if (v >= -5 && v <= 256) return PyLong_FromLongLong(v);
+        if ((v >= -5 && v <= 256) || rate_.off()) return PyLong_FromLongLong(v);
         if (!entries_ && !(entries_ = std::unique_ptr<Entry[]>(new (std::nothrow) Entry[kEntries]())))
             return PyLong_FromLongLong(v);
         const uint64_t h = static_cast<uint64_t>(v) * 0x9E3779B97F4A7C15ull;
         Entry& e = entries_[h >> (64 - kBits)];
-        if (e.obj) return e.value == v ? Py_NewRef(e.obj) : PyLong_FromLongLong(v);
+        const bool hit = e.obj && e.value == v;
+        rate_.count(hit);
+        if (hit) return Py_NewRef(e.obj);
+        if (e.obj) return PyLong_FromLongLong(v);
         PyObject* o = PyLong_FromLongLong(v);
         if (o) e = Entry{Py_NewRef(o), v};
         return o;
@@ -87,6 +109,7 @@ private:
         int64_t value;
     };
     std::unique_ptr<Entry[]> entries_;
+    HitRate rate_;
 };
 
 }  // namespace corvane::json_in
