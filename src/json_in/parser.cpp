@@ -189,6 +189,29 @@ bool Parser::value(JsonValue& out) noexcept {
     }
 }
 
+// Reads a value onto the top of `stack`; `slot_node` fills in the rest of a slot and
+// gives its node. A scalar is written in place: it touches neither stack, so the slot
+// cannot move meanwhile, while a node built aside and copied would be read back whole
+// just after its fields were stored one by one, which stalls the processor. A
+// container may grow the stack, so it is built aside.
+template <class Slot, class SlotNode>
+bool Parser::push_value(PodStack<Slot>& stack, SlotNode slot_node) noexcept {
+    if (*p_ != '[' && *p_ != '{') {
+        if (!stack.reserve_more(1)) return no_memory();
+        JsonValue& node = slot_node(stack.data()[stack.size()]);
+        node = JsonValue();
+        if (!value(node)) return false;
+        stack.extend_reserved(1);
+        return true;
+    }
+    JsonValue v;
+    if (!value(v)) return false;
+    if (!stack.reserve_more(1)) return no_memory();
+    slot_node(stack.data()[stack.size()]) = v;
+    stack.extend_reserved(1);
+    return true;
+}
+
 bool Parser::array(JsonValue& out) noexcept {
     if (!enter()) return false;
     ++p_;
@@ -204,9 +227,7 @@ bool Parser::array(JsonValue& out) noexcept {
     const size_t base = values_.size();
     for (;;) {
         if (p_ >= end_) return false;
-        JsonValue item;
-        if (!value(item)) return false;
-        if (!values_.push(item)) return no_memory();
+        if (!push_value(values_, [](JsonValue& slot) -> JsonValue& { return slot; })) return false;
         skip_ws();
         if (p_ >= end_) return false;
         const uint8_t c = *p_++;
@@ -242,14 +263,19 @@ bool Parser::object(JsonValue& out) noexcept {
     for (;;) {
         if (p_ >= end_ || *p_ != '"') return false;
         ++p_;
-        JsonPair pair;
-        if (!string(pair.key, pair.key_size)) return false;
+        const char* key;
+        uint32_t key_size;
+        if (!string(key, key_size)) return false;
         skip_ws();
         if (p_ >= end_ || *p_ != ':') return false;
         ++p_;
         skip_ws();
-        if (p_ >= end_ || !value(pair.value)) return false;
-        if (!pairs_.push(pair)) return no_memory();
+        auto pair_node = [&](JsonPair& slot) -> JsonValue& {
+            slot.key = key;
+            slot.key_size = key_size;
+            return slot.value;
+        };
+        if (p_ >= end_ || !push_value(pairs_, pair_node)) return false;
         skip_ws();
         if (p_ >= end_) return false;
         const uint8_t c = *p_++;

@@ -36,6 +36,8 @@ private:
     bool literal(const char* word, size_t n) noexcept;
     bool value(JsonValue& out) noexcept;
     bool enter() noexcept { return ++depth_ <= kMaxDepth; }
+    template <class Slot, class SlotNode>
+    bool push_value(PodStack<Slot>& stack, SlotNode slot_node) noexcept;
     bool array(JsonValue& out) noexcept;
     bool object(JsonValue& out) noexcept;
     bool no_memory() noexcept {
