@@ -207,7 +207,12 @@ bool Parser::push_value(PodStack<Slot>& stack, SlotNode slot_node) noexcept {
     JsonValue v;
     if (!value(v)) return false;
     if (!stack.reserve_more(1)) return no_memory();
-    slot_node(stack.data()[stack.size()]) = v;
+    // The fields a container sets, each read as it was written.
+    JsonValue& node = slot_node(stack.data()[stack.size()]);
+    node = JsonValue();
+    node.kind = v.kind;
+    node.size = v.size;
+    node.items = v.items;
     stack.extend_reserved(1);
     return true;
 }
