@@ -597,6 +597,18 @@ inline int64_t eight_digits(const uint8_t* p) noexcept {
     return static_cast<int64_t>((w & 0x0000FFFF0000FFFFull) * (10000 * 4294967296ull + 1) >> 32);
 }
 
+// The same for four digits.
+inline int32_t four_digits(const uint8_t* p) noexcept {
+    uint32_t b;
+    std::memcpy(&b, p, 4);
+    if constexpr (std::endian::native != std::endian::little) b = uint32_t{p[0]} | p[1] << 8 | p[2] << 16 | uint32_t{p[3]} << 24;
+    uint64_t w = b;
+    if ((((w & 0xF0F0F0F0ull) | (((w + 0x06060606ull) & 0xF0F0F0F0ull) >> 4))) != 0x33333333ull) return -1;
+    w = (w & 0x0F0F0F0Full) * (10 * 256 + 1) >> 8;
+    w = (w & 0x00FF00FFull) * (100 * 65536 + 1) >> 16;
+    return static_cast<int32_t>(w & 0xFFFF);
+}
+
 // Integers of up to 18 digits are exact in int64; a longer integer part would need
 // a big integer (and json.loads may refuse it by its digit limit), so it is refused.
 // Reads through a local pointer: stores through `this` would reload the bounds.
@@ -636,6 +648,13 @@ bool Parser::number(JsonValue& out) noexcept {
             mantissa = mantissa * 100'000'000 + static_cast<uint64_t>(v);
             fraction_used += 8;
             p += 8;
+        }
+        if (end - p >= 4 && mantissa < 100'000'000'000'000ull) {
+            if (const int32_t v = four_digits(p); v >= 0) {
+                mantissa = mantissa * 10'000 + static_cast<uint64_t>(v);
+                fraction_used += 4;
+                p += 4;
+            }
         }
         for (; p < end && is_digit(*p); ++p) {
             if (mantissa < 1'000'000'000'000'000'000ull) {
