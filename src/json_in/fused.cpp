@@ -202,12 +202,15 @@ constexpr size_t kFreshDictRoom = 5;
 constexpr int kNotStored = 1;
 
 // An absent field: skipped under partial, else its default (or a required fallback).
-// 0 stored, kNotStored, or -1 with an exception set.
-int absent_field(const Ctx& ctx, const LoadFieldSpec& f, const Partial& partial, PyObject* result) noexcept {
+// 0 stored, kNotStored, or -1 with an exception set. `none_in_place`: the result is a
+// template copy, whose entry for the field already holds None.
+int absent_field(const Ctx& ctx, const LoadFieldSpec& f, const Partial& partial, PyObject* result,
+                 bool none_in_place) noexcept {
     const int skipped = partial.skips(f.name);
     if (skipped != 0) return skipped < 0 ? -1 : kNotStored;
     if (f.required) return raise_fallback();
     if (f.default_value == ctx.missing) return kNotStored;
+    if (f.default_value == Py_None && none_in_place) return 0;
     return store(result, f, f.default_value);
 }
 
@@ -341,13 +344,14 @@ PyObject* run_one_json(Walk& walk, const LoadSerializer& plan, const JsonValue& 
         const int32_t j = s < 0 || (masked && !(seen >> s & 1)) ? -1 : found[static_cast<size_t>(s)];
         int rc;
         if (j < 0) {
-            rc = absent_field(walk.ctx, f, partial, result.get());
+            rc = absent_field(walk.ctx, f, partial, result.get(), record_template != nullptr);
             if (rc == kNotStored) {
                 if (record_template) unset |= uint64_t{1} << i;
                 rc = 0;
             }
         } else if (const JsonValue& node = obj.pairs[j].value; node.kind == JsonKind::Null) {
-            rc = f.nullable ? store(result.get(), f, Py_None) : raise_fallback();
+            // A template copy already holds None there, in its place.
+            rc = !f.nullable ? raise_fallback() : record_template ? 0 : store(result.get(), f, Py_None);
         } else if (index->slot(s).shared && is_container(node)) {
             rc = raise_fallback();
         } else {
