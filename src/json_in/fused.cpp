@@ -53,6 +53,55 @@ PyObject* convert(Walk& walk, const LoadElement& e, const JsonValue& v, const Pa
     return load::apply(e, walk.ctx, py.get(), partial);
 }
 
+// Whether `x in s` runs no host code whatever x is among True and False: an exact
+// frozenset (which cannot change) of builtin scalars. -1 with an exception set.
+int plain_scalar_frozenset(PyObject* s) noexcept {
+    if (!PyFrozenSet_CheckExact(s)) return 0;
+    Ref it = Ref::steal(PyObject_GetIter(s));
+    if (!it) return -1;
+    while (PyObject* raw = PyIter_Next(it.get())) {
+        Ref item = Ref::steal(raw);
+        PyTypeObject* t = Py_TYPE(raw);
+        if (t != &PyUnicode_Type && t != &PyLong_Type && t != &PyBool_Type && t != &PyFloat_Type &&
+            t != &PyBytes_Type && raw != Py_None)
+            return 0;
+    }
+    return PyErr_Occurred() ? -1 : 1;
+}
+
+// A BoolSet element's value for a JSON boolean. Its sets usually hold plain scalars, so
+// the answers are fixed for the call and taken once; otherwise every node is tested.
+PyObject* bool_set_json(Walk& walk, const LoadElement& e, bool b, const Partial& partial) noexcept {
+    PyObject* in = b ? Py_True : Py_False;
+    Walk::BoolAnswers* found = nullptr;
+    for (size_t i = 0; i < walk.bool_answers.size() && !found; ++i)
+        if (walk.bool_answers[i].element == &e) found = &walk.bool_answers[i];
+    if (!found && walk.bool_answers.size() < Walk::kMaxBoolElements) {
+        Walk::BoolAnswers answers{&e, nullptr, nullptr};
+        int plain = plain_scalar_frozenset(e.true_values);
+        if (plain > 0) plain = plain_scalar_frozenset(e.false_values);
+        if (plain < 0) return nullptr;
+        if (plain) {
+            // An answer that falls back stays undecided: a node that needs it asks again.
+            for (PyObject* x : {Py_False, Py_True}) {
+                PyObject* r = load::apply(e, walk.ctx, x, partial);
+                if (!r) {
+                    if (!PyErr_ExceptionMatches(g_accel_fallback)) return nullptr;
+                    PyErr_Clear();
+                    continue;
+                }
+                (x == Py_True ? answers.on_true : answers.on_false) = r;
+                Py_DECREF(r);  // True or False, which live as long as the interpreter
+            }
+        }
+        if (walk.bool_answers.push(answers)) found = &walk.bool_answers[walk.bool_answers.size() - 1];
+    }
+    if (found) {
+        if (PyObject* r = b ? found->on_true : found->on_false) return Py_NewRef(r);
+    }
+    return load::apply(e, walk.ctx, in, partial);
+}
+
 // The nodes that apply_json turns into a value by themselves (its Text, Int and Float
 // cases), tested inline so that lists of numbers or strings skip the dispatch per item.
 inline bool direct_scalar(const LoadElement& e, const JsonValue& v) noexcept {
@@ -294,6 +343,9 @@ PyObject* apply_json(Walk& walk, const LoadElement& e, const JsonValue& v, const
                 return PyFloat_FromDouble(v.number);
             }
             return convert(walk, e, v, partial);
+        case Kind::BoolSet:
+            if (v.kind == JsonKind::Bool) return bool_set_json(walk, e, v.boolean, partial);
+            return convert(walk, e, v, partial);
         case Kind::EnumMember:
         case Kind::Uuid:
         case Kind::InstanceOrCall:
@@ -301,7 +353,6 @@ PyObject* apply_json(Walk& walk, const LoadElement& e, const JsonValue& v, const
         case Kind::CallFieldAlt1:
         case Kind::CallFieldAlt2:
         case Kind::CallFieldAlt3:
-        case Kind::BoolSet:
         case Kind::NestedKey:
             return convert(walk, e, v, partial);
     }

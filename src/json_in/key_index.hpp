@@ -100,6 +100,16 @@ struct Walk {
     StrCache strs;
     IntCache ints;
 
+    // What a BoolSet element gives for JSON true and false, where no host code can take
+    // part in the membership tests (see fixed_bool_answers); decided once per call.
+    struct BoolAnswers {
+        const load::LoadElement* element;
+        PyObject* on_false;  // borrowed True or False; null when not fixed
+        PyObject* on_true;
+    };
+    static constexpr size_t kMaxBoolElements = 32;
+    PodStack<BoolAnswers> bool_answers;
+
     // The key order hints of the indexes met in this call, in a small open-addressed
     // table: a schema nests few records, and when more meet, one only loses its hints.
     PodStack<int32_t>& hints(const KeyIndex* index) noexcept {
