@@ -74,8 +74,15 @@ int plain_scalar_frozenset(PyObject* s) noexcept {
 PyObject* bool_set_json(Walk& walk, const LoadElement& e, bool b, const Partial& partial) noexcept {
     PyObject* in = b ? Py_True : Py_False;
     Walk::BoolAnswers* found = nullptr;
-    for (size_t i = 0; i < walk.bool_answers.size() && !found; ++i)
-        if (walk.bool_answers[i].element == &e) found = &walk.bool_answers[i];
+    // Records meet their elements in the same order each time: the search starts after
+    // the last one found.
+    const size_t n = walk.bool_answers.size();
+    for (size_t k = 0, i = walk.bool_cursor; k < n && !found; ++k, i = i + 1 < n ? i + 1 : 0) {
+        if (walk.bool_answers[i].element == &e) {
+            found = &walk.bool_answers[i];
+            walk.bool_cursor = i + 1 < n ? i + 1 : 0;
+        }
+    }
     if (!found && walk.bool_answers.size() < Walk::kMaxBoolElements) {
         Walk::BoolAnswers answers{&e, nullptr, nullptr};
         int plain = plain_scalar_frozenset(e.true_values);

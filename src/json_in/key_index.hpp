@@ -109,6 +109,7 @@ struct Walk {
     };
     static constexpr size_t kMaxBoolElements = 32;
     PodStack<BoolAnswers> bool_answers;
+    size_t bool_cursor = 0;
 
     // The key order hints of the indexes met in this call, in a small open-addressed
     // table: a schema nests few records, and when more meet, one only loses its hints.
