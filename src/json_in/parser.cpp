@@ -368,63 +368,38 @@ bool Parser::utf8_sequence() noexcept {
     return false;
 }
 
-// p_ is just past the opening quote. Unescaped text stays a view into the input.
-bool Parser::string(const char*& out, uint32_t& n) noexcept {
-    const uint8_t* start = p_;
+// p_ is just past the opening quote. 1: the string has no escape and ends here, its
+// text a view into the input; 0: p_ stands on its first backslash; -1: malformed.
+int Parser::scan_plain(const uint8_t* start, const char*& out, uint32_t& n) noexcept {
     for (;;) {
         skip_plain();
-        if (p_ >= end_) return false;
+        if (p_ >= end_) return -1;
         const uint8_t c = *p_;
         if (c == '"') {
-            if (static_cast<size_t>(p_ - start) > std::numeric_limits<uint32_t>::max()) return false;
+            if (static_cast<size_t>(p_ - start) > std::numeric_limits<uint32_t>::max()) return -1;
             out = reinterpret_cast<const char*>(start);
             n = static_cast<uint32_t>(p_ - start);
             ++p_;
-            return true;
+            return 1;
         }
-        if (c == '\\') return escaped_string(start, out, n);
-        if (c < 0x80 || !utf8_sequence()) return false;
+        if (c == '\\') return 0;
+        if (c < 0x80 || !utf8_sequence()) return -1;
     }
 }
 
-// Decodes into scratch_ from the first backslash on, then copies into the arena.
-bool Parser::escaped_string(const uint8_t* start, const char*& out, uint32_t& n) noexcept {
-    scratch_.truncate(0);
-    if (!scratch_.append(reinterpret_cast<const char*>(start), static_cast<size_t>(p_ - start)))
-        return no_memory();
-    for (;;) {
-        const uint8_t* run = p_;
-        skip_plain();
-        if (!scratch_.append(reinterpret_cast<const char*>(run), static_cast<size_t>(p_ - run)))
-            return no_memory();
-        if (p_ >= end_) return false;
-        const uint8_t c = *p_;
-        if (c == '"') {
-            ++p_;
-            break;
-        }
-        if (c == '\\') {
-            // Escapes come in runs (text json.dumps wrote as ASCII), decoded here in
-            // one loop into room reserved up front.
-            do {
-                const int32_t cp = escape();
-                if (cp < 0) return false;
-                if (!scratch_.reserve_more(4)) return no_memory();
-                scratch_.extend_reserved(encode_utf8(static_cast<uint32_t>(cp), scratch_.data() + scratch_.size()));
-            } while (p_ < end_ && *p_ == '\\');
-            continue;
-        }
-        if (c < 0x80) return false;  // a raw control byte
-        const uint8_t* seq = p_;
-        if (!utf8_sequence()) return false;
-        if (!scratch_.append(reinterpret_cast<const char*>(seq), static_cast<size_t>(p_ - seq)))
-            return no_memory();
-    }
-    const size_t len = scratch_.size();
-    if (len > std::numeric_limits<uint32_t>::max()) return false;
-    char* copy = static_cast<char*>(arena_.alloc(len ? len : 1));
+// A key: UTF-8 always, as key matching compares bytes. Keys with escapes are rare.
+bool Parser::string(const char*& out, uint32_t& n) noexcept {
+    const uint8_t* start = p_;
+    if (const int r = scan_plain(start, out, n)) return r > 0;
+    uint32_t max;
+    if (!decode_escaped(start, max)) return false;
+    const size_t count = units_.size();
+    if (count > std::numeric_limits<uint32_t>::max() / 4) return false;
+    char* copy = static_cast<char*>(arena_.alloc(count ? 4 * count : 1));
     if (!copy) return no_memory();
-    if (len) std::memcpy(copy, scratch_.data(), len);
+    size_t len = 0;
+    for (size_t i = 0; i < count; ++i) len += encode_utf8(units_[i], copy + len);
+    arena_.shrink_last(copy, count ? 4 * count : 1, len ? len : 1);
     out = copy;
     n = static_cast<uint32_t>(len);
     return true;
@@ -456,25 +431,53 @@ int32_t Parser::escape() noexcept {
     return cp;
 }
 
-// A value string: like string(), but one with escapes is decoded to code points, so
-// that its str is made from them directly rather than through UTF-8 decoded twice.
+// A value string. One with escapes is decoded once, to the code units its str is made
+// from, rather than to UTF-8 that would be decoded again.
 bool Parser::value_string(JsonValue& out) noexcept {
     const uint8_t* start = p_;
-    for (;;) {
-        skip_plain();
-        if (p_ >= end_) return false;
-        const uint8_t c = *p_;
-        if (c == '"') {
-            if (static_cast<size_t>(p_ - start) > std::numeric_limits<uint32_t>::max()) return false;
-            out.form = StrForm::Utf8;
-            out.str = reinterpret_cast<const char*>(start);
-            out.size = static_cast<uint32_t>(p_ - start);
-            ++p_;
-            return true;
-        }
-        if (c == '\\') return escaped_value(start, out);
-        if (c < 0x80 || !utf8_sequence()) return false;
+    out.form = StrForm::Utf8;
+    if (const int r = scan_plain(start, out.str, out.size)) return r > 0;
+    uint32_t max;
+    if (!decode_escaped(start, max)) return false;
+    const uint32_t* units = units_.data();
+    const size_t n = units_.size();
+    if (max < 0x100) {
+        if (n > std::numeric_limits<uint32_t>::max()) return false;
+        auto* bytes = static_cast<uint8_t*>(arena_.alloc(n ? n : 1));
+        if (!bytes) return no_memory();
+        for (size_t i = 0; i < n; ++i) bytes[i] = static_cast<uint8_t>(units[i]);
+        out.form = StrForm::Latin1;
+        out.str = reinterpret_cast<const char*>(bytes);
+        out.size = static_cast<uint32_t>(n);
+        return true;
     }
+    size_t astral = 0;  // code points that take two UTF-16 units
+    if constexpr (sizeof(wchar_t) == 2) {
+        if (max >= 0x10000)
+            for (size_t i = 0; i < n; ++i) astral += units[i] >= 0x10000;
+    }
+    const size_t wide = n + astral;
+    if (wide > std::numeric_limits<uint32_t>::max() / sizeof(wchar_t)) return false;
+    auto* w = static_cast<wchar_t*>(arena_.alloc(wide * sizeof(wchar_t)));
+    if (!w) return no_memory();
+    if constexpr (sizeof(wchar_t) == 2) {
+        wchar_t* o = w;
+        for (size_t i = 0; i < n; ++i) {
+            const uint32_t cp = units[i];
+            if (cp >= 0x10000) {
+                *o++ = static_cast<wchar_t>(0xD800 + ((cp - 0x10000) >> 10));
+                *o++ = static_cast<wchar_t>(0xDC00 + ((cp - 0x10000) & 0x3FF));
+            } else {
+                *o++ = static_cast<wchar_t>(cp);
+            }
+        }
+    } else {
+        for (size_t i = 0; i < n; ++i) w[i] = static_cast<wchar_t>(units[i]);
+    }
+    out.form = StrForm::Wide;
+    out.str = reinterpret_cast<const char*>(w);
+    out.size = static_cast<uint32_t>(wide);
+    return true;
 }
 
 // Appends the code points of [from, to), UTF-8 that has been validated, to units_.
@@ -502,11 +505,11 @@ bool Parser::widen_utf8(const uint8_t* from, const uint8_t* to, uint32_t& max) n
 
 constexpr size_t kEscapeBlock = 32;
 
-// Decodes into units_ from `start`, then stores the narrowest form that holds them.
-bool Parser::escaped_value(const uint8_t* start, JsonValue& out) noexcept {
+// The code points of the string from `start` to its closing quote into units_, and the
+// largest into `max`; p_ stands on its first backslash and ends past the quote.
+bool Parser::decode_escaped(const uint8_t* start, uint32_t& max) noexcept {
     units_.truncate(0);
-    uint32_t max = 0;
-    size_t astral = 0;  // code points that take two UTF-16 units
+    max = 0;
     if (!widen_utf8(start, p_, max)) return false;
     for (;;) {
         const uint8_t* run = p_;
@@ -516,7 +519,7 @@ bool Parser::escaped_value(const uint8_t* start, JsonValue& out) noexcept {
         const uint8_t c = *p_;
         if (c == '"') {
             ++p_;
-            break;
+            return true;
         }
         if (c == '\\') {
             // Text json.dumps wrote as ASCII is mostly runs of \u escapes of plain code
@@ -539,44 +542,6 @@ bool Parser::escaped_value(const uint8_t* start, JsonValue& out) noexcept {
         const uint8_t* seq = p_;
         if (!utf8_sequence() || !widen_utf8(seq, p_, max)) return false;
     }
-    const uint32_t* units = units_.data();
-    const size_t n = units_.size();
-    if (max < 0x100) {
-        if (n > std::numeric_limits<uint32_t>::max()) return false;
-        auto* bytes = static_cast<uint8_t*>(arena_.alloc(n ? n : 1));
-        if (!bytes) return no_memory();
-        for (size_t i = 0; i < n; ++i) bytes[i] = static_cast<uint8_t>(units[i]);
-        out.form = StrForm::Latin1;
-        out.str = reinterpret_cast<const char*>(bytes);
-        out.size = static_cast<uint32_t>(n);
-        return true;
-    }
-    if constexpr (sizeof(wchar_t) == 2) {
-        if (max >= 0x10000)
-            for (size_t i = 0; i < n; ++i) astral += units[i] >= 0x10000;
-    }
-    const size_t wide = n + astral;
-    if (wide > std::numeric_limits<uint32_t>::max() / sizeof(wchar_t)) return false;
-    auto* w = static_cast<wchar_t*>(arena_.alloc(wide * sizeof(wchar_t)));
-    if (!w) return no_memory();
-    if constexpr (sizeof(wchar_t) == 2) {
-        wchar_t* o = w;
-        for (size_t i = 0; i < n; ++i) {
-            const uint32_t cp = units[i];
-            if (cp >= 0x10000) {
-                *o++ = static_cast<wchar_t>(0xD800 + ((cp - 0x10000) >> 10));
-                *o++ = static_cast<wchar_t>(0xDC00 + ((cp - 0x10000) & 0x3FF));
-            } else {
-                *o++ = static_cast<wchar_t>(cp);
-            }
-        }
-    } else {
-        for (size_t i = 0; i < n; ++i) w[i] = static_cast<wchar_t>(units[i]);
-    }
-    out.form = StrForm::Wide;
-    out.str = reinterpret_cast<const char*>(w);
-    out.size = static_cast<uint32_t>(wide);
-    return true;
 }
 
 // Eight ASCII digits at p as their value, or -1 when any byte is not a digit: one
