@@ -524,17 +524,27 @@ bool Parser::decode_escaped(const uint8_t* start, uint32_t& max) noexcept {
         if (c == '\\') {
             // Text json.dumps wrote as ASCII is mostly runs of \u escapes of plain code
             // points, decoded here in blocks of room reserved up front.
+            // Locals throughout: stores through `this` would reload them every step.
             do {
                 if (!units_.reserve_more(kEscapeBlock)) return no_memory();
-                for (size_t k = 0; k < kEscapeBlock && p_ < end_ && *p_ == '\\'; ++k) {
+                uint32_t* const first = units_.data() + units_.size();
+                uint32_t* out = first;
+                const uint8_t* p = p_;
+                const uint8_t* const end = end_;
+                while (out < first + kEscapeBlock && p < end && *p == '\\') {
                     int32_t cp;
-                    if (end_ - p_ >= 6 && p_[1] == 'u' && (cp = hex4(p_ + 2)) >= 0 && (cp < 0xD800 || cp > 0xDFFF))
-                        p_ += 6;
-                    else if ((cp = escape()) < 0)
-                        return false;
-                    units_.push_reserved(static_cast<uint32_t>(cp));
+                    if (end - p >= 6 && p[1] == 'u' && (cp = hex4(p + 2)) >= 0 && (cp < 0xD800 || cp > 0xDFFF)) {
+                        p += 6;
+                    } else {
+                        p_ = p;
+                        if ((cp = escape()) < 0) return false;
+                        p = p_;
+                    }
+                    *out++ = static_cast<uint32_t>(cp);
                     if (static_cast<uint32_t>(cp) > max) max = static_cast<uint32_t>(cp);
                 }
+                p_ = p;
+                units_.extend_reserved(static_cast<size_t>(out - first));
             } while (p_ < end_ && *p_ == '\\');
             continue;
         }
