@@ -483,6 +483,9 @@ bool Parser::value_string(JsonValue& out) noexcept {
 // Appends the code points of [from, to), UTF-8 that has been validated, to units_.
 bool Parser::widen_utf8(const uint8_t* from, const uint8_t* to, uint32_t& max) noexcept {
     if (!units_.reserve_more(static_cast<size_t>(to - from))) return no_memory();
+    uint32_t* const first = units_.data() + units_.size();
+    uint32_t* out = first;
+    uint32_t top = max;
     while (from < to) {
         uint32_t cp = *from;
         if (cp < 0x80) {
@@ -497,9 +500,11 @@ bool Parser::widen_utf8(const uint8_t* from, const uint8_t* to, uint32_t& max) n
             cp = (cp & 0x07) << 18 | (from[1] & 0x3F) << 12 | (from[2] & 0x3F) << 6 | (from[3] & 0x3F);
             from += 4;
         }
-        if (cp > max) max = cp;
-        units_.push_reserved(cp);
+        if (cp > top) top = cp;
+        *out++ = cp;
     }
+    max = top;
+    units_.extend_reserved(static_cast<size_t>(out - first));
     return true;
 }
 
