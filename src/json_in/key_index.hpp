@@ -137,6 +137,5 @@ struct Walk {
     HintEntry hint_cache[kHintEntries];
 };
 
-uint64_t key_hash(const char* key, size_t size) noexcept;
 
 }  // namespace corvane::json_in

@@ -58,11 +58,14 @@ private:
     bool off_ = false;
 };
 
+uint64_t key_hash(const char* key, size_t size) noexcept;
+
 class StrCache {
 public:
     // A new reference to a str equal to the node's text, or nullptr with an exception set.
     PyObject* get(const JsonValue& v) noexcept {
-        if (v.form != StrForm::Utf8 || v.size - 1 >= kMaxSize) return str_to_py(v);
+        if (v.form != StrForm::Utf8 || v.size == 0) return str_to_py(v);
+        if (v.size > kMaxSize) return get_long(v);
         Text t{0, 0, v.size};
         const size_t head = v.size < 8 ? v.size : 8;
         std::memcpy(&t.w0, v.str, head);
@@ -76,12 +79,32 @@ public:
     }
 
 private:
+    // Longer texts (links, dates, repeated descriptions) are told apart by a hash and a
+    // comparison with the text the slot was made from: UTF-8 nodes are views into the
+    // input, which outlives the call.
+    PyObject* get_long(const JsonValue& v) noexcept {
+        const uint64_t h = key_hash(v.str, v.size);
+        auto* slot = long_slots_.at(h * 0x9E3779B97F4A7C15ull);
+        if (!slot) return str_to_py(v);
+        const LongText& k = slot->key;
+        const bool hit = slot->obj && k.hash == h && k.size == v.size && std::memcmp(k.text, v.str, v.size) == 0;
+        PyObject* s = hit ? Py_NewRef(slot->obj) : str_to_py(v);
+        long_slots_.count(*slot, hit, s, LongText{v.str, h, v.size});
+        return s;
+    }
+
     static constexpr uint32_t kMaxSize = 16;
     struct Text {
         uint64_t w0, w1;
         uint32_t size;
     };
+    struct LongText {
+        const char* text;
+        uint64_t hash;
+        uint32_t size;
+    };
     CacheSlots<Text, 9> slots_;
+    CacheSlots<LongText, 9> long_slots_;
 };
 
 // Integers the interpreter does not keep already.
