@@ -196,11 +196,13 @@ bool Parser::value(JsonValue& out) noexcept {
 // container may grow the stack, so it is built aside.
 template <class Slot, class SlotNode>
 bool Parser::push_value(PodStack<Slot>& stack, SlotNode slot_node) noexcept {
-    if (*p_ != '[' && *p_ != '{') {
+    const uint8_t c = *p_;
+    if (c != '[' && c != '{') {
         if (!stack.reserve_more(1)) return no_memory();
         JsonValue& node = slot_node(stack.data()[stack.size()]);
         node = JsonValue();
-        if (!value(node)) return false;
+        // Numbers fill long arrays (coordinates, series): straight to their reader.
+        if (!(is_digit(c) || c == '-' ? number(node) : value(node))) return false;
         stack.extend_reserved(1);
         return true;
     }
