@@ -201,8 +201,18 @@ bool Parser::push_value(PodStack<Slot>& stack, SlotNode slot_node) noexcept {
         if (!stack.reserve_more(1)) return no_memory();
         JsonValue& node = slot_node(stack.data()[stack.size()]);
         node = JsonValue();
-        // Numbers fill long arrays (coordinates, series): straight to their reader.
-        if (!(is_digit(c) || c == '-' ? number(node) : value(node))) return false;
+        // Numbers and strings, the most common scalars, go straight to their readers.
+        bool ok;
+        if (is_digit(c) || c == '-') {
+            ok = number(node);
+        } else if (c == '"') {
+            ++p_;
+            node.kind = JsonKind::Str;
+            ok = value_string(node);
+        } else {
+            ok = value(node);
+        }
+        if (!ok) return false;
         stack.extend_reserved(1);
         return true;
     }
