@@ -399,24 +399,29 @@ PyObject* run_one_json(Walk& walk, const LoadSerializer& plan, const JsonValue& 
     Ref result = Ref::steal(record_template ? PyDict_Copy(record_template) : PyDict_New());
     if (!result) return nullptr;
     uint64_t unset = 0;  // template attributes still holding their placeholder
-    for (size_t i = 0; i < plan.fields.size(); ++i) {
-        const LoadFieldSpec& f = plan.fields[i];
-        const int32_t s = index->field_slot(i);
+    const size_t n = plan.fields.size();
+    const bool whole = partial.state != Partial::State::Names;  // no selection to derive per field
+    for (size_t i = 0; i < n; ++i) {
+        const KeyIndex::FieldRow& row = index->field(i);
+        const int32_t s = row.slot;
         const int32_t j = s < 0 || (masked && !(seen >> s & 1)) ? -1 : found[static_cast<size_t>(s)];
         int rc;
         if (j < 0) {
-            rc = absent_field(walk.ctx, f, partial, result.get(), record_template != nullptr);
+            rc = absent_field(walk.ctx, plan.fields[i], partial, result.get(), record_template != nullptr);
             if (rc == kNotStored) {
                 if (record_template) unset |= uint64_t{1} << i;
                 rc = 0;
             }
         } else if (const JsonValue& node = obj.pairs[j].value; node.kind == JsonKind::Null) {
             // A template copy already holds None there, in its place.
-            rc = !f.nullable ? raise_fallback() : record_template ? 0 : store(result.get(), f, Py_None);
+            rc = !row.nullable ? raise_fallback() : record_template ? 0 : store(result.get(), plan.fields[i], Py_None);
         } else if (index->slot(s).shared && is_container(node)) {
             rc = raise_fallback();
+        } else if (row.plain && whole) {
+            Ref value = Ref::steal(apply_json(walk, *row.element, node, partial));
+            rc = value ? PyDict_SetItem(result.get(), row.attribute, value.get()) : -1;
         } else {
-            rc = load_field(walk, f, node, partial, result.get());
+            rc = load_field(walk, plan.fields[i], node, partial, result.get());
         }
         if (rc < 0) return nullptr;
     }

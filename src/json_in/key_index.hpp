@@ -44,10 +44,19 @@ public:
     }
     int32_t lookup(const char* key, uint32_t size) const noexcept;
 
-    // The field's slot, or -1 when its input_key has no UTF-8 form: json.loads only
-    // gives such a key for a lone-surrogate escape, which the parse refuses, so the
-    // field is absent from every document that gets this far.
-    int32_t field_slot(size_t field) const noexcept { return field_slot_[field]; }
+    // What the walk reads of each field for every record, packed together: the plan's
+    // field specs are large, and a wide record would touch several lines of each.
+    struct FieldRow {
+        PyObject* attribute;
+        const load::LoadElement* element;
+        // The field's slot, or -1 when its input_key has no UTF-8 form: json.loads only
+        // gives such a key for a lone-surrogate escape, which the parse refuses, so the
+        // field is absent from every document that gets this far.
+        int32_t slot;
+        bool nullable;
+        bool plain;  // no validators and a plain attribute: the value goes straight in
+    };
+    const FieldRow& field(size_t i) const noexcept { return rows_[i]; }
     const Slot& slot(int32_t s) const noexcept { return slots_[static_cast<size_t>(s)]; }
 
     // Whether the slot's key is in known_keys: 1, 0, or -1 when it must be asked per
@@ -89,7 +98,7 @@ private:
     }
 
     PodStack<Slot> slots_;
-    PodStack<int32_t> field_slot_;
+    PodStack<FieldRow> rows_;
     PodStack<int32_t> table_;  // open addressing over slots_, -1 empty
     size_t mask_ = 0;
 };
