@@ -415,7 +415,7 @@ PyObject* run_one_json(Walk& walk, const LoadSerializer& plan, const JsonValue& 
         } else if (const JsonValue& node = obj.pairs[j].value; node.kind == JsonKind::Null) {
             // A template copy already holds None there, in its place.
             rc = !row.nullable ? raise_fallback() : record_template ? 0 : store(result.get(), plan.fields[i], Py_None);
-        } else if (index->slot(s).shared && is_container(node)) {
+        } else if (row.shared && is_container(node)) {
             rc = raise_fallback();
         } else if (row.plain && whole) {
             Ref value = Ref::steal(apply_json(walk, *row.element, node, partial));

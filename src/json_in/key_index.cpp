@@ -50,7 +50,7 @@ int KeyIndex::build(const load::LoadSerializer& plan) noexcept {
         // exact str could hash and compare unlike its text.
         const load::LoadFieldSpec& f = plan.fields[i];
         if (f.delegate || !PyUnicode_CheckExact(f.input_key)) return 0;
-        rows_.push_reserved({f.attribute, &f.element, -1, f.nullable, f.validators.empty() && f.path.empty()});
+        rows_.push_reserved({f.attribute, &f.element, -1, f.nullable, f.validators.empty() && f.path.empty(), false});
     }
     for (size_t i = 0; i < n; ++i) {
         PyObject* input_key = plan.fields[i].input_key;
@@ -81,6 +81,8 @@ int KeyIndex::build(const load::LoadSerializer& plan) noexcept {
         table_[t] = s;
         rows_[i].slot = s;
     }
+    for (size_t i = 0; i < n; ++i)
+        if (rows_[i].slot >= 0) rows_[i].shared = slots_[static_cast<size_t>(rows_[i].slot)].shared;
     return 1;
 }
 

@@ -54,7 +54,8 @@ public:
         // field is absent from every document that gets this far.
         int32_t slot;
         bool nullable;
-        bool plain;  // no validators and a plain attribute: the value goes straight in
+        bool plain;   // no validators and a plain attribute: the value goes straight in
+        bool shared;  // its slot's
     };
     const FieldRow& field(size_t i) const noexcept { return rows_[i]; }
     const Slot& slot(int32_t s) const noexcept { return slots_[static_cast<size_t>(s)]; }
