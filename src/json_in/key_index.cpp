@@ -83,6 +83,19 @@ int KeyIndex::build(const load::LoadSerializer& plan) noexcept {
     }
     for (size_t i = 0; i < n; ++i)
         if (rows_[i].slot >= 0) rows_[i].shared = slots_[static_cast<size_t>(rows_[i].slot)].shared;
+    // The key texts side by side, rather than in each str's own buffer: every record
+    // compares against them.
+    size_t total = 0;
+    for (size_t s = 0; s < slots_.size(); ++s) total += slots_[s].size;
+    if (!key_bytes_.reserve_more(total ? total : 1)) {
+        PyErr_NoMemory();
+        return -1;
+    }
+    for (size_t s = 0; s < slots_.size(); ++s) {
+        char* copy = key_bytes_.data() + key_bytes_.size();
+        key_bytes_.append(slots_[s].key, slots_[s].size);  // room reserved above
+        slots_[s].key = copy;
+    }
     return 1;
 }
 

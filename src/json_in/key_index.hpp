@@ -100,6 +100,7 @@ private:
 
     PodStack<Slot> slots_;
     PodStack<FieldRow> rows_;
+    PodStack<char> key_bytes_;  // the slots' key texts
     PodStack<int32_t> table_;  // open addressing over slots_, -1 empty
     size_t mask_ = 0;
 };
