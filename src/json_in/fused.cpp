@@ -35,6 +35,8 @@ public:
         data_ = heap_.data();
         return true;
     }
+    // Room for n items that the caller writes before reading.
+    bool init_unset(size_t n) noexcept { return n <= kInline ? (data_ = inline_, true) : init(n, -1); }
     int32_t& operator[](size_t i) noexcept { return data_[i]; }
 
 private:
@@ -49,6 +51,62 @@ PyObject* convert(Walk& walk, const LoadElement& e, const JsonValue& v, const Pa
     Ref py = Ref::steal(json_to_py(v));
     if (!py) return nullptr;
     return load::apply(e, walk.ctx, py.get(), partial);
+}
+
+// Whether `x in s` runs no host code whatever x is among True and False: an exact
+// frozenset (which cannot change) of builtin scalars. -1 with an exception set.
+int plain_scalar_frozenset(PyObject* s) noexcept {
+    if (!PyFrozenSet_CheckExact(s)) return 0;
+    Ref it = Ref::steal(PyObject_GetIter(s));
+    if (!it) return -1;
+    while (PyObject* raw = PyIter_Next(it.get())) {
+        Ref item = Ref::steal(raw);
+        PyTypeObject* t = Py_TYPE(raw);
+        if (t != &PyUnicode_Type && t != &PyLong_Type && t != &PyBool_Type && t != &PyFloat_Type &&
+            t != &PyBytes_Type && raw != Py_None)
+            return 0;
+    }
+    return PyErr_Occurred() ? -1 : 1;
+}
+
+// A BoolSet element's value for a JSON boolean. Its sets usually hold plain scalars, so
+// the answers are fixed for the call and taken once; otherwise every node is tested.
+PyObject* bool_set_json(Walk& walk, const LoadElement& e, bool b, const Partial& partial) noexcept {
+    PyObject* in = b ? Py_True : Py_False;
+    Walk::BoolAnswers* found = nullptr;
+    // Records meet their elements in the same order each time: the search starts after
+    // the last one found.
+    const size_t n = walk.bool_answers.size();
+    for (size_t k = 0, i = walk.bool_cursor; k < n && !found; ++k, i = i + 1 < n ? i + 1 : 0) {
+        if (walk.bool_answers[i].element == &e) {
+            found = &walk.bool_answers[i];
+            walk.bool_cursor = i + 1 < n ? i + 1 : 0;
+        }
+    }
+    if (!found && walk.bool_answers.size() < Walk::kMaxBoolElements) {
+        Walk::BoolAnswers answers{&e, nullptr, nullptr};
+        int plain = plain_scalar_frozenset(e.true_values);
+        if (plain > 0) plain = plain_scalar_frozenset(e.false_values);
+        if (plain < 0) return nullptr;
+        if (plain) {
+            // An answer that falls back stays undecided: a node that needs it asks again.
+            for (PyObject* x : {Py_False, Py_True}) {
+                PyObject* r = load::apply(e, walk.ctx, x, partial);
+                if (!r) {
+                    if (!PyErr_ExceptionMatches(g_accel_fallback)) return nullptr;
+                    PyErr_Clear();
+                    continue;
+                }
+                (x == Py_True ? answers.on_true : answers.on_false) = r;
+                Py_DECREF(r);  // True or False, which live as long as the interpreter
+            }
+        }
+        if (walk.bool_answers.push(answers)) found = &walk.bool_answers[walk.bool_answers.size() - 1];
+    }
+    if (found) {
+        if (PyObject* r = b ? found->on_true : found->on_false) return Py_NewRef(r);
+    }
+    return load::apply(e, walk.ctx, in, partial);
 }
 
 // The nodes that apply_json turns into a value by themselves (its Text, Int and Float
@@ -66,10 +124,10 @@ inline bool direct_scalar(const LoadElement& e, const JsonValue& v) noexcept {
     }
 }
 
-inline PyObject* scalar_to_py(const JsonValue& v) noexcept {
+inline PyObject* scalar_to_py(Walk& walk, const JsonValue& v) noexcept {
     if (v.kind == JsonKind::Float) return PyFloat_FromDouble(v.number);
-    if (v.kind == JsonKind::Int) return PyLong_FromLongLong(v.integer);
-    return str_to_py(v.str, v.size);
+    if (v.kind == JsonKind::Int) return walk.ints.get(v.integer);
+    return walk.strs.get(v);
 }
 
 PyObject* list_of(Walk& walk, const LoadElement& e, const JsonValue& v, const Partial& partial) noexcept {
@@ -83,7 +141,7 @@ PyObject* list_of(Walk& walk, const LoadElement& e, const JsonValue& v, const Pa
         if (item.kind == JsonKind::Null) {
             if (!e.items_nullable) return raise_fallback();
             out = Py_NewRef(Py_None);
-        } else if (!(out = direct_scalar(child, item) ? scalar_to_py(item) : apply_json(walk, child, item, partial))) {
+        } else if (!(out = direct_scalar(child, item) ? scalar_to_py(walk, item) : apply_json(walk, child, item, partial))) {
             return nullptr;
         }
         PyList_SetItem(list.get(), i, out);
@@ -194,16 +252,21 @@ int load_field(Walk& walk, const LoadFieldSpec& f, const JsonValue& node, const 
     return store(result, f, value.get());
 }
 
+constexpr size_t kFreshDictRoom = 5;
+
 // absent_field's answer when it stored nothing.
 constexpr int kNotStored = 1;
 
 // An absent field: skipped under partial, else its default (or a required fallback).
-// 0 stored, kNotStored, or -1 with an exception set.
-int absent_field(const Ctx& ctx, const LoadFieldSpec& f, const Partial& partial, PyObject* result) noexcept {
+// 0 stored, kNotStored, or -1 with an exception set. `none_in_place`: the result is a
+// template copy, whose entry for the field already holds None.
+int absent_field(const Ctx& ctx, const LoadFieldSpec& f, const Partial& partial, PyObject* result,
+                 bool none_in_place) noexcept {
     const int skipped = partial.skips(f.name);
     if (skipped != 0) return skipped < 0 ? -1 : kNotStored;
     if (f.required) return raise_fallback();
     if (f.default_value == ctx.missing) return kNotStored;
+    if (f.default_value == Py_None && none_in_place) return 0;
     return store(result, f, f.default_value);
 }
 
@@ -249,6 +312,9 @@ int extra_keys(const LoadSerializer& plan, const KeyIndex& index, const JsonValu
 
 PyObject* apply_json(Walk& walk, const LoadElement& e, const JsonValue& v, const Partial& partial) noexcept {
     if (v.kind == JsonKind::Null) return raise_fallback();  // callers decide about null first
+    // The common scalar pairs by plain tests first, which predict better than the jump
+    // table below.
+    if (direct_scalar(e, v)) return scalar_to_py(walk, v);
     switch (e.kind) {
         case Kind::Nested: {
             const LoadSerializer& nested = *e.serializer;
@@ -275,17 +341,20 @@ PyObject* apply_json(Walk& walk, const LoadElement& e, const JsonValue& v, const
         case Kind::Constant:
             return Py_NewRef(e.value);
         case Kind::Text:
-            if (v.kind == JsonKind::Str) return str_to_py(v.str, v.size);
+            if (v.kind == JsonKind::Str) return walk.strs.get(v);
             return convert(walk, e, v, partial);
         case Kind::Int:
         case Kind::StrictInt:
-            if (v.kind == JsonKind::Int) return PyLong_FromLongLong(v.integer);
+            if (v.kind == JsonKind::Int) return walk.ints.get(v.integer);
             return convert(walk, e, v, partial);
         case Kind::Float:
             if (v.kind == JsonKind::Float) {
                 if (!e.allow_non_finite && !std::isfinite(v.number)) return raise_fallback();
                 return PyFloat_FromDouble(v.number);
             }
+            return convert(walk, e, v, partial);
+        case Kind::BoolSet:
+            if (v.kind == JsonKind::Bool) return bool_set_json(walk, e, v.boolean, partial);
             return convert(walk, e, v, partial);
         case Kind::EnumMember:
         case Kind::Uuid:
@@ -294,7 +363,6 @@ PyObject* apply_json(Walk& walk, const LoadElement& e, const JsonValue& v, const
         case Kind::CallFieldAlt1:
         case Kind::CallFieldAlt2:
         case Kind::CallFieldAlt3:
-        case Kind::BoolSet:
         case Kind::NestedKey:
             return convert(walk, e, v, partial);
     }
@@ -307,36 +375,53 @@ PyObject* run_one_json(Walk& walk, const LoadSerializer& plan, const JsonValue& 
     const KeyIndex* index = plan.key_index.get();
     if (!index) return raise_fallback();
     PodStack<int32_t>& hints = walk.hints(index);
-    // found[slot]: the last pair with that key, as in the dict json.loads builds.
+    // found[slot]: the last pair with that key, as in the dict json.loads builds. Up to
+    // 64 slots, `seen` tells which entries were written, so none needs filling first
+    // (a fill costs more than a small record's whole match).
     IntBuf found, pair_slot;
     const bool extra_pass = plan.extra_keys != load::ExtraKeys::Ignore;
-    if (!found.init(index->slot_count(), -1) || (extra_pass && !pair_slot.init(obj.size, -1))) return nullptr;
+    const size_t slots = index->slot_count();
+    const bool masked = slots <= 64;
+    if (!(masked ? found.init_unset(slots) : found.init(slots, -1)) || (extra_pass && !pair_slot.init_unset(obj.size)))
+        return nullptr;
+    uint64_t seen = 0;
     for (uint32_t j = 0; j < obj.size; ++j) {
         const int32_t s = index->match(j, obj.pairs[j], hints);
-        if (s >= 0) found[static_cast<size_t>(s)] = static_cast<int32_t>(j);
+        if (s >= 0) {
+            found[static_cast<size_t>(s)] = static_cast<int32_t>(j);
+            if (masked) seen |= uint64_t{1} << s;
+        }
         if (extra_pass) pair_slot[j] = s;
     }
-    PyObject* record_template = plan.record_template;
+    // A fresh dict holds five entries without growing, and its key table comes from the
+    // interpreter's free list, which beats copying the template's.
+    PyObject* record_template = plan.fields.size() > kFreshDictRoom ? plan.record_template : nullptr;
     Ref result = Ref::steal(record_template ? PyDict_Copy(record_template) : PyDict_New());
     if (!result) return nullptr;
     uint64_t unset = 0;  // template attributes still holding their placeholder
-    for (size_t i = 0; i < plan.fields.size(); ++i) {
-        const LoadFieldSpec& f = plan.fields[i];
-        const int32_t s = index->field_slot(i);
-        const int32_t j = s >= 0 ? found[static_cast<size_t>(s)] : -1;
+    const size_t n = plan.fields.size();
+    const bool whole = partial.state != Partial::State::Names;  // no selection to derive per field
+    for (size_t i = 0; i < n; ++i) {
+        const KeyIndex::FieldRow& row = index->field(i);
+        const int32_t s = row.slot;
+        const int32_t j = s < 0 || (masked && !(seen >> s & 1)) ? -1 : found[static_cast<size_t>(s)];
         int rc;
         if (j < 0) {
-            rc = absent_field(walk.ctx, f, partial, result.get());
+            rc = absent_field(walk.ctx, plan.fields[i], partial, result.get(), record_template != nullptr);
             if (rc == kNotStored) {
                 if (record_template) unset |= uint64_t{1} << i;
                 rc = 0;
             }
         } else if (const JsonValue& node = obj.pairs[j].value; node.kind == JsonKind::Null) {
-            rc = f.nullable ? store(result.get(), f, Py_None) : raise_fallback();
-        } else if (index->slot(s).shared && is_container(node)) {
+            // A template copy already holds None there, in its place.
+            rc = !row.nullable ? raise_fallback() : record_template ? 0 : store(result.get(), plan.fields[i], Py_None);
+        } else if (row.shared && is_container(node)) {
             rc = raise_fallback();
+        } else if (row.plain && whole) {
+            Ref value = Ref::steal(apply_json(walk, *row.element, node, partial));
+            rc = value ? PyDict_SetItem(result.get(), row.attribute, value.get()) : -1;
         } else {
-            rc = load_field(walk, f, node, partial, result.get());
+            rc = load_field(walk, plan.fields[i], node, partial, result.get());
         }
         if (rc < 0) return nullptr;
     }

@@ -40,7 +40,7 @@ int KeyIndex::build(const load::LoadSerializer& plan) noexcept {
     size_t cap = 8;
     while (cap < 2 * n) cap *= 2;
     if (n > static_cast<size_t>(std::numeric_limits<int32_t>::max() / 4) || !table_.assign(cap, -1) ||
-        !field_slot_.assign(n, -1) || !slots_.reserve_more(n)) {
+        !rows_.reserve_more(n) || !slots_.reserve_more(n)) {
         PyErr_NoMemory();
         return -1;
     }
@@ -48,7 +48,9 @@ int KeyIndex::build(const load::LoadSerializer& plan) noexcept {
     for (size_t i = 0; i < n; ++i) {
         // Host fields are not called from the tree; and an input_key that is not an
         // exact str could hash and compare unlike its text.
-        if (plan.fields[i].delegate || !PyUnicode_CheckExact(plan.fields[i].input_key)) return 0;
+        const load::LoadFieldSpec& f = plan.fields[i];
+        if (f.delegate || !PyUnicode_CheckExact(f.input_key)) return 0;
+        rows_.push_reserved({f.attribute, &f.element, -1, f.nullable, f.validators.empty() && f.path.empty(), false});
     }
     for (size_t i = 0; i < n; ++i) {
         PyObject* input_key = plan.fields[i].input_key;
@@ -66,7 +68,7 @@ int KeyIndex::build(const load::LoadSerializer& plan) noexcept {
             const int32_t s = table_[t];
             if (s < 0) break;
             if (equal(slots_[static_cast<size_t>(s)], key, usize)) {
-                field_slot_[i] = s;
+                rows_[i].slot = s;
                 slots_[static_cast<size_t>(s)].shared = true;
                 break;
             }
@@ -77,7 +79,22 @@ int KeyIndex::build(const load::LoadSerializer& plan) noexcept {
         if (plan.plain_known_keys && (known = load::contains(plan.known_keys, input_key)) < 0) return -1;
         slots_.push({key, usize, input_key, static_cast<int8_t>(known), false});  // room reserved above
         table_[t] = s;
-        field_slot_[i] = s;
+        rows_[i].slot = s;
+    }
+    for (size_t i = 0; i < n; ++i)
+        if (rows_[i].slot >= 0) rows_[i].shared = slots_[static_cast<size_t>(rows_[i].slot)].shared;
+    // The key texts side by side, rather than in each str's own buffer: every record
+    // compares against them.
+    size_t total = 0;
+    for (size_t s = 0; s < slots_.size(); ++s) total += slots_[s].size;
+    if (!key_bytes_.reserve_more(total ? total : 1)) {
+        PyErr_NoMemory();
+        return -1;
+    }
+    for (size_t s = 0; s < slots_.size(); ++s) {
+        char* copy = key_bytes_.data() + key_bytes_.size();
+        key_bytes_.append(slots_[s].key, slots_[s].size);  // room reserved above
+        slots_[s].key = copy;
     }
     return 1;
 }

@@ -1,6 +1,7 @@
 // Matching a record's key texts to a plan's fields without making Python strings.
 #pragma once
 #include "json_in/pod_stack.hpp"
+#include "json_in/scalar_cache.hpp"
 #include "json_in/value.hpp"
 #include "load/plan.hpp"
 #include "module/ctx.hpp"
@@ -43,10 +44,20 @@ public:
     }
     int32_t lookup(const char* key, uint32_t size) const noexcept;
 
-    // The field's slot, or -1 when its input_key has no UTF-8 form: json.loads only
-    // gives such a key for a lone-surrogate escape, which the parse refuses, so the
-    // field is absent from every document that gets this far.
-    int32_t field_slot(size_t field) const noexcept { return field_slot_[field]; }
+    // What the walk reads of each field for every record, packed together: the plan's
+    // field specs are large, and a wide record would touch several lines of each.
+    struct FieldRow {
+        PyObject* attribute;
+        const load::LoadElement* element;
+        // The field's slot, or -1 when its input_key has no UTF-8 form: json.loads only
+        // gives such a key for a lone-surrogate escape, which the parse refuses, so the
+        // field is absent from every document that gets this far.
+        int32_t slot;
+        bool nullable;
+        bool plain;   // no validators and a plain attribute: the value goes straight in
+        bool shared;  // its slot's
+    };
+    const FieldRow& field(size_t i) const noexcept { return rows_[i]; }
     const Slot& slot(int32_t s) const noexcept { return slots_[static_cast<size_t>(s)]; }
 
     // Whether the slot's key is in known_keys: 1, 0, or -1 when it must be asked per
@@ -88,7 +99,8 @@ private:
     }
 
     PodStack<Slot> slots_;
-    PodStack<int32_t> field_slot_;
+    PodStack<FieldRow> rows_;
+    PodStack<char> key_bytes_;  // the slots' key texts
     PodStack<int32_t> table_;  // open addressing over slots_, -1 empty
     size_t mask_ = 0;
 };
@@ -96,6 +108,19 @@ private:
 // State of one run_json call.
 struct Walk {
     const Ctx& ctx;
+    StrCache strs;
+    IntCache ints;
+
+    // What a BoolSet element gives for JSON true and false, where no host code can take
+    // part in the membership tests (see fixed_bool_answers); decided once per call.
+    struct BoolAnswers {
+        const load::LoadElement* element;
+        PyObject* on_false;  // borrowed True or False; null when not fixed
+        PyObject* on_true;
+    };
+    static constexpr size_t kMaxBoolElements = 32;
+    PodStack<BoolAnswers> bool_answers;
+    size_t bool_cursor = 0;
 
     // The key order hints of the indexes met in this call, in a small open-addressed
     // table: a schema nests few records, and when more meet, one only loses its hints.
@@ -123,6 +148,5 @@ struct Walk {
     HintEntry hint_cache[kHintEntries];
 };
 
-uint64_t key_hash(const char* key, size_t size) noexcept;
 
 }  // namespace corvane::json_in

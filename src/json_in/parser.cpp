@@ -143,50 +143,67 @@ bool Parser::literal(const char* word, size_t n) noexcept {
     return true;
 }
 
+// Tests in order of how common each kind is: conditional branches that the processor
+// predicts well, where a jump table's one indirect branch would keep missing.
 bool Parser::value(JsonValue& out) noexcept {
-    switch (*p_) {
-        case '{':
-            return object(out);
-        case '[':
-            return array(out);
-        case '"':
-            ++p_;
-            out.kind = JsonKind::Str;
-            return string(out.str, out.size);
-        case 't':
-            out.kind = JsonKind::Bool;
-            out.boolean = true;
-            return literal("true", 4);
-        case 'f':
-            out.kind = JsonKind::Bool;
-            out.boolean = false;
-            return literal("false", 5);
-        case 'n':
-            out.kind = JsonKind::Null;
-            return literal("null", 4);
-        case 'N':
-            out.kind = JsonKind::Float;
-            out.number = std::numeric_limits<double>::quiet_NaN();
-            return literal("NaN", 3);
-        case 'I':
-            out.kind = JsonKind::Float;
-            out.number = std::numeric_limits<double>::infinity();
-            return literal("Infinity", 8);
-        case '-':
-        case '0':
-        case '1':
-        case '2':
-        case '3':
-        case '4':
-        case '5':
-        case '6':
-        case '7':
-        case '8':
-        case '9':
-            return number(out);
-        default:
-            return false;
+    const uint8_t c = *p_;
+    if (is_digit(c) || c == '-') return number(out);
+    if (c == '"') {
+        ++p_;
+        out.kind = JsonKind::Str;
+        return value_string(out);
     }
+    if (c == 'n') {
+        out.kind = JsonKind::Null;
+        return literal("null", 4);
+    }
+    if (c == 't' || c == 'f') {
+        out.kind = JsonKind::Bool;
+        out.boolean = c == 't';
+        return c == 't' ? literal("true", 4) : literal("false", 5);
+    }
+    if (c == '{') return object(out);
+    if (c == '[') return array(out);
+    if (c == 'N') {
+        out.kind = JsonKind::Float;
+        out.number = std::numeric_limits<double>::quiet_NaN();
+        return literal("NaN", 3);
+    }
+    if (c == 'I') {
+        out.kind = JsonKind::Float;
+        out.number = std::numeric_limits<double>::infinity();
+        return literal("Infinity", 8);
+    }
+    return false;
+}
+
+// Reads a value onto the top of `stack`; `slot_node` fills in the rest of a slot and
+// gives its node. A scalar is written in place: it touches neither stack, so the slot
+// cannot move meanwhile, while a node built aside and copied would be read back whole
+// just after its fields were stored one by one, which stalls the processor. A
+// container may grow the stack, so it is built aside.
+template <class Slot, class SlotNode>
+bool Parser::push_value(PodStack<Slot>& stack, SlotNode slot_node) noexcept {
+    const uint8_t c = *p_;
+    if (c != '[' && c != '{') {
+        if (!stack.reserve_more(1)) return no_memory();
+        JsonValue& node = slot_node(stack.data()[stack.size()]);
+        node = JsonValue();
+        if (!value(node)) return false;
+        stack.extend_reserved(1);
+        return true;
+    }
+    JsonValue v;
+    if (!value(v)) return false;
+    if (!stack.reserve_more(1)) return no_memory();
+    // The fields a container sets, each read as it was written.
+    JsonValue& node = slot_node(stack.data()[stack.size()]);
+    node = JsonValue();
+    node.kind = v.kind;
+    node.size = v.size;
+    node.items = v.items;
+    stack.extend_reserved(1);
+    return true;
 }
 
 bool Parser::array(JsonValue& out) noexcept {
@@ -204,9 +221,7 @@ bool Parser::array(JsonValue& out) noexcept {
     const size_t base = values_.size();
     for (;;) {
         if (p_ >= end_) return false;
-        JsonValue item;
-        if (!value(item)) return false;
-        if (!values_.push(item)) return no_memory();
+        if (!push_value(values_, [](JsonValue& slot) -> JsonValue& { return slot; })) return false;
         skip_ws();
         if (p_ >= end_) return false;
         const uint8_t c = *p_++;
@@ -242,14 +257,19 @@ bool Parser::object(JsonValue& out) noexcept {
     for (;;) {
         if (p_ >= end_ || *p_ != '"') return false;
         ++p_;
-        JsonPair pair;
-        if (!string(pair.key, pair.key_size)) return false;
+        const char* key;
+        uint32_t key_size;
+        if (!string(key, key_size)) return false;
         skip_ws();
         if (p_ >= end_ || *p_ != ':') return false;
         ++p_;
         skip_ws();
-        if (p_ >= end_ || !value(pair.value)) return false;
-        if (!pairs_.push(pair)) return no_memory();
+        auto pair_node = [&](JsonPair& slot) -> JsonValue& {
+            slot.key = key;
+            slot.key_size = key_size;
+            return slot.value;
+        };
+        if (p_ >= end_ || !push_value(pairs_, pair_node)) return false;
         skip_ws();
         if (p_ >= end_) return false;
         const uint8_t c = *p_++;
@@ -337,86 +357,195 @@ bool Parser::utf8_sequence() noexcept {
     return false;
 }
 
-// p_ is just past the opening quote. Unescaped text stays a view into the input.
-bool Parser::string(const char*& out, uint32_t& n) noexcept {
-    const uint8_t* start = p_;
+// p_ is just past the opening quote. 1: the string has no escape and ends here, its
+// text a view into the input; 0: p_ stands on its first backslash; -1: malformed.
+int Parser::scan_plain(const uint8_t* start, const char*& out, uint32_t& n) noexcept {
     for (;;) {
         skip_plain();
-        if (p_ >= end_) return false;
+        if (p_ >= end_) return -1;
         const uint8_t c = *p_;
         if (c == '"') {
-            if (static_cast<size_t>(p_ - start) > std::numeric_limits<uint32_t>::max()) return false;
+            if (static_cast<size_t>(p_ - start) > std::numeric_limits<uint32_t>::max()) return -1;
             out = reinterpret_cast<const char*>(start);
             n = static_cast<uint32_t>(p_ - start);
             ++p_;
-            return true;
+            return 1;
         }
-        if (c == '\\') return escaped_string(start, out, n);
-        if (c < 0x80 || !utf8_sequence()) return false;
+        if (c == '\\') return 0;
+        if (c < 0x80 || !utf8_sequence()) return -1;
     }
 }
 
-// Decodes into scratch_ from the first backslash on, then copies into the arena.
-bool Parser::escaped_string(const uint8_t* start, const char*& out, uint32_t& n) noexcept {
-    scratch_.truncate(0);
-    if (!scratch_.append(reinterpret_cast<const char*>(start), static_cast<size_t>(p_ - start)))
-        return no_memory();
+// A key: UTF-8 always, as key matching compares bytes. Keys with escapes are rare.
+bool Parser::string(const char*& out, uint32_t& n) noexcept {
+    const uint8_t* start = p_;
+    if (const int r = scan_plain(start, out, n)) return r > 0;
+    uint32_t max;
+    if (!decode_escaped(start, max)) return false;
+    const size_t count = units_.size();
+    if (count > std::numeric_limits<uint32_t>::max() / 4) return false;
+    char* copy = static_cast<char*>(arena_.alloc(count ? 4 * count : 1));
+    if (!copy) return no_memory();
+    size_t len = 0;
+    for (size_t i = 0; i < count; ++i) len += encode_utf8(units_[i], copy + len);
+    arena_.shrink_last(copy, count ? 4 * count : 1, len ? len : 1);
+    out = copy;
+    n = static_cast<uint32_t>(len);
+    return true;
+}
+
+// The escape at p_ (a backslash) as a code point, a surrogate pair joined; -1 when it
+// is malformed. json.loads would keep a lone surrogate as it is, which the tree cannot
+// hold as UTF-8, so those are refused too.
+int32_t Parser::escape() noexcept {
+    if (end_ - p_ < 2) return -1;
+    const uint8_t e = p_[1];
+    if (e != 'u') {
+        const char plain = kEscape.value[e];
+        if (!plain) return -1;
+        p_ += 2;
+        return static_cast<uint8_t>(plain);
+    }
+    if (end_ - p_ < 6) return -1;
+    int32_t cp = hex4(p_ + 2);
+    if (cp < 0 || (cp >= 0xDC00 && cp <= 0xDFFF)) return -1;
+    p_ += 6;
+    if (cp >= 0xD800 && cp <= 0xDBFF) {
+        if (end_ - p_ < 6 || p_[0] != '\\' || p_[1] != 'u') return -1;
+        const int32_t low = hex4(p_ + 2);
+        if (low < 0xDC00 || low > 0xDFFF) return -1;
+        p_ += 6;
+        cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
+    }
+    return cp;
+}
+
+// A value string. One with escapes is decoded once, to the code units its str is made
+// from, rather than to UTF-8 that would be decoded again.
+bool Parser::value_string(JsonValue& out) noexcept {
+    const uint8_t* start = p_;
+    out.form = StrForm::Utf8;
+    if (const int r = scan_plain(start, out.str, out.size)) return r > 0;
+    uint32_t max;
+    if (!decode_escaped(start, max)) return false;
+    const uint32_t* units = units_.data();
+    const size_t n = units_.size();
+    if (max < 0x100) {
+        if (n > std::numeric_limits<uint32_t>::max()) return false;
+        auto* bytes = static_cast<uint8_t*>(arena_.alloc(n ? n : 1));
+        if (!bytes) return no_memory();
+        for (size_t i = 0; i < n; ++i) bytes[i] = static_cast<uint8_t>(units[i]);
+        out.form = StrForm::Latin1;
+        out.str = reinterpret_cast<const char*>(bytes);
+        out.size = static_cast<uint32_t>(n);
+        return true;
+    }
+    size_t astral = 0;  // code points that take two UTF-16 units
+    if constexpr (sizeof(wchar_t) == 2) {
+        if (max >= 0x10000)
+            for (size_t i = 0; i < n; ++i) astral += units[i] >= 0x10000;
+    }
+    const size_t wide = n + astral;
+    if (wide > std::numeric_limits<uint32_t>::max() / sizeof(wchar_t)) return false;
+    auto* w = static_cast<wchar_t*>(arena_.alloc(wide * sizeof(wchar_t)));
+    if (!w) return no_memory();
+    if constexpr (sizeof(wchar_t) == 2) {
+        wchar_t* o = w;
+        for (size_t i = 0; i < n; ++i) {
+            const uint32_t cp = units[i];
+            if (cp >= 0x10000) {
+                *o++ = static_cast<wchar_t>(0xD800 + ((cp - 0x10000) >> 10));
+                *o++ = static_cast<wchar_t>(0xDC00 + ((cp - 0x10000) & 0x3FF));
+            } else {
+                *o++ = static_cast<wchar_t>(cp);
+            }
+        }
+    } else {
+        for (size_t i = 0; i < n; ++i) w[i] = static_cast<wchar_t>(units[i]);
+    }
+    out.form = StrForm::Wide;
+    out.str = reinterpret_cast<const char*>(w);
+    out.size = static_cast<uint32_t>(wide);
+    return true;
+}
+
+// Appends the code points of [from, to), UTF-8 that has been validated, to units_.
+bool Parser::widen_utf8(const uint8_t* from, const uint8_t* to, uint32_t& max) noexcept {
+    if (!units_.reserve_more(static_cast<size_t>(to - from))) return no_memory();
+    uint32_t* const first = units_.data() + units_.size();
+    uint32_t* out = first;
+    uint32_t top = max;
+    while (from < to) {
+        uint32_t cp = *from;
+        if (cp < 0x80) {
+            ++from;
+        } else if (cp < 0xE0) {
+            cp = (cp & 0x1F) << 6 | (from[1] & 0x3F);
+            from += 2;
+        } else if (cp < 0xF0) {
+            cp = (cp & 0x0F) << 12 | (from[1] & 0x3F) << 6 | (from[2] & 0x3F);
+            from += 3;
+        } else {
+            cp = (cp & 0x07) << 18 | (from[1] & 0x3F) << 12 | (from[2] & 0x3F) << 6 | (from[3] & 0x3F);
+            from += 4;
+        }
+        if (cp > top) top = cp;
+        *out++ = cp;
+    }
+    max = top;
+    units_.extend_reserved(static_cast<size_t>(out - first));
+    return true;
+}
+
+constexpr size_t kEscapeBlock = 32;
+
+// The code points of the string from `start` to its closing quote into units_, and the
+// largest into `max`; p_ stands on its first backslash and ends past the quote.
+bool Parser::decode_escaped(const uint8_t* start, uint32_t& max) noexcept {
+    units_.truncate(0);
+    max = 0;
+    if (!widen_utf8(start, p_, max)) return false;
     for (;;) {
         const uint8_t* run = p_;
         skip_plain();
-        if (!scratch_.append(reinterpret_cast<const char*>(run), static_cast<size_t>(p_ - run)))
-            return no_memory();
+        if (!widen_utf8(run, p_, max)) return false;
         if (p_ >= end_) return false;
         const uint8_t c = *p_;
         if (c == '"') {
             ++p_;
-            break;
+            return true;
         }
         if (c == '\\') {
-            // Escapes come in runs (text json.dumps wrote as ASCII), decoded here in
-            // one loop into room reserved up front.
+            // Text json.dumps wrote as ASCII is mostly runs of \u escapes of plain code
+            // points, decoded here in blocks of room reserved up front.
+            // Locals throughout: stores through `this` would reload them every step.
             do {
-                if (end_ - p_ < 2) return false;
-                if (!scratch_.reserve_more(4)) return no_memory();
-                const uint8_t e = p_[1];
-                if (e != 'u') {
-                    const char plain = kEscape.value[e];
-                    if (!plain) return false;
-                    p_ += 2;
-                    scratch_.push_reserved(plain);
-                    continue;
+                if (!units_.reserve_more(kEscapeBlock)) return no_memory();
+                uint32_t* const first = units_.data() + units_.size();
+                uint32_t* out = first;
+                const uint8_t* p = p_;
+                const uint8_t* const end = end_;
+                while (out < first + kEscapeBlock && p < end && *p == '\\') {
+                    int32_t cp;
+                    if (end - p >= 6 && p[1] == 'u' && (cp = hex4(p + 2)) >= 0 && (cp < 0xD800 || cp > 0xDFFF)) {
+                        p += 6;
+                    } else {
+                        p_ = p;
+                        if ((cp = escape()) < 0) return false;
+                        p = p_;
+                    }
+                    *out++ = static_cast<uint32_t>(cp);
+                    if (static_cast<uint32_t>(cp) > max) max = static_cast<uint32_t>(cp);
                 }
-                // json.loads would keep a lone surrogate as it is, which has no UTF-8
-                // form, so such strings are refused.
-                if (end_ - p_ < 6) return false;
-                int32_t cp = hex4(p_ + 2);
-                if (cp < 0 || (cp >= 0xDC00 && cp <= 0xDFFF)) return false;
-                p_ += 6;
-                if (cp >= 0xD800 && cp <= 0xDBFF) {
-                    if (end_ - p_ < 6 || p_[0] != '\\' || p_[1] != 'u') return false;
-                    const int32_t low = hex4(p_ + 2);
-                    if (low < 0xDC00 || low > 0xDFFF) return false;
-                    p_ += 6;
-                    cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
-                }
-                scratch_.extend_reserved(encode_utf8(static_cast<uint32_t>(cp), scratch_.data() + scratch_.size()));
+                p_ = p;
+                units_.extend_reserved(static_cast<size_t>(out - first));
             } while (p_ < end_ && *p_ == '\\');
             continue;
         }
         if (c < 0x80) return false;  // a raw control byte
         const uint8_t* seq = p_;
-        if (!utf8_sequence()) return false;
-        if (!scratch_.append(reinterpret_cast<const char*>(seq), static_cast<size_t>(p_ - seq)))
-            return no_memory();
+        if (!utf8_sequence() || !widen_utf8(seq, p_, max)) return false;
     }
-    const size_t len = scratch_.size();
-    if (len > std::numeric_limits<uint32_t>::max()) return false;
-    char* copy = static_cast<char*>(arena_.alloc(len ? len : 1));
-    if (!copy) return no_memory();
-    if (len) std::memcpy(copy, scratch_.data(), len);
-    out = copy;
-    n = static_cast<uint32_t>(len);
-    return true;
 }
 
 // Eight ASCII digits at p as their value, or -1 when any byte is not a digit: one
@@ -435,6 +564,18 @@ inline int64_t eight_digits(const uint8_t* p) noexcept {
     w = (w & 0x0F0F0F0F0F0F0F0Full) * (10 * 256 + 1) >> 8;
     w = (w & 0x00FF00FF00FF00FFull) * (100 * 65536 + 1) >> 16;
     return static_cast<int64_t>((w & 0x0000FFFF0000FFFFull) * (10000 * 4294967296ull + 1) >> 32);
+}
+
+// The same for four digits.
+inline int32_t four_digits(const uint8_t* p) noexcept {
+    uint32_t b;
+    std::memcpy(&b, p, 4);
+    if constexpr (std::endian::native != std::endian::little) b = uint32_t{p[0]} | p[1] << 8 | p[2] << 16 | uint32_t{p[3]} << 24;
+    uint64_t w = b;
+    if ((((w & 0xF0F0F0F0ull) | (((w + 0x06060606ull) & 0xF0F0F0F0ull) >> 4))) != 0x33333333ull) return -1;
+    w = (w & 0x0F0F0F0Full) * (10 * 256 + 1) >> 8;
+    w = (w & 0x00FF00FFull) * (100 * 65536 + 1) >> 16;
+    return static_cast<int32_t>(w & 0xFFFF);
 }
 
 // Integers of up to 18 digits are exact in int64; a longer integer part would need
@@ -476,6 +617,13 @@ bool Parser::number(JsonValue& out) noexcept {
             mantissa = mantissa * 100'000'000 + static_cast<uint64_t>(v);
             fraction_used += 8;
             p += 8;
+        }
+        if (end - p >= 4 && mantissa < 100'000'000'000'000ull) {
+            if (const int32_t v = four_digits(p); v >= 0) {
+                mantissa = mantissa * 10'000 + static_cast<uint64_t>(v);
+                fraction_used += 4;
+                p += 4;
+            }
         }
         for (; p < end && is_digit(*p); ++p) {
             if (mantissa < 1'000'000'000'000'000'000ull) {

@@ -36,6 +36,8 @@ private:
     bool literal(const char* word, size_t n) noexcept;
     bool value(JsonValue& out) noexcept;
     bool enter() noexcept { return ++depth_ <= kMaxDepth; }
+    template <class Slot, class SlotNode>
+    bool push_value(PodStack<Slot>& stack, SlotNode slot_node) noexcept;
     bool array(JsonValue& out) noexcept;
     bool object(JsonValue& out) noexcept;
     bool no_memory() noexcept {
@@ -45,8 +47,12 @@ private:
     ParseResult failure() const noexcept { return oom_ ? ParseResult::NoMemory : ParseResult::Refused; }
     void skip_plain() noexcept;
     bool utf8_sequence() noexcept;
+    int scan_plain(const uint8_t* start, const char*& out, uint32_t& n) noexcept;
     bool string(const char*& out, uint32_t& n) noexcept;
-    bool escaped_string(const uint8_t* start, const char*& out, uint32_t& n) noexcept;
+    int32_t escape() noexcept;
+    bool value_string(JsonValue& out) noexcept;
+    bool widen_utf8(const uint8_t* from, const uint8_t* to, uint32_t& max) noexcept;
+    bool decode_escaped(const uint8_t* start, uint32_t& max) noexcept;
     bool number(JsonValue& out) noexcept;
     bool slow_number(const uint8_t* start, JsonValue& out) noexcept;
 
@@ -56,6 +62,7 @@ private:
     PodStack<JsonValue> values_;
     PodStack<JsonPair> pairs_;
     PodStack<char> scratch_;
+    PodStack<uint32_t> units_;  // code points of the escaped string being read
     int depth_ = 0;
     bool oom_ = false;
     bool first_item_ = true;  // streaming: no comma before the first item

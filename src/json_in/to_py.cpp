@@ -17,7 +17,7 @@ PyObject* json_to_py(const JsonValue& v) noexcept {
         case JsonKind::Float:
             return PyFloat_FromDouble(v.number);
         case JsonKind::Str:
-            return str_to_py(v.str, v.size);
+            return str_to_py(v);
         case JsonKind::Array: {
             Ref list = Ref::steal(PyList_New(v.size));
             if (!list) return nullptr;

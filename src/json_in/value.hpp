@@ -12,6 +12,14 @@ namespace corvane::json_in {
 
 enum class JsonKind : uint8_t { Null, Bool, Int, Float, Str, Array, Object };
 
+// How a string node's text is held. Keys are always UTF-8; a value string with escapes
+// is decoded once, straight to the code units its str is made from.
+enum class StrForm : uint8_t {
+    Utf8,    // validated UTF-8: `size` bytes
+    Latin1,  // every code point below U+0100, one byte each: `size` bytes
+    Wide,    // wchar_t units (UTF-32, or UTF-16 where wchar_t has two bytes): `size` units
+};
+
 struct JsonPair;
 
 // 16 bytes. Strings without escapes point into the input text, which the caller keeps
@@ -20,18 +28,17 @@ struct JsonPair;
 struct JsonValue {
     JsonKind kind = JsonKind::Null;
     bool boolean = false;  // Bool
+    StrForm form = StrForm::Utf8;  // Str
     uint32_t size = 0;     // Str: bytes; Array: items; Object: pairs
     union {
         int64_t integer;  // Int
         double number;    // Float
-        const char* str;  // Str: UTF-8, not terminated
+        const char* str;  // Str: in `form`, not terminated
         const JsonValue* items;
         const JsonPair* pairs;
     };
 
     JsonValue() noexcept : integer(0) {}
-
-    std::string_view text() const noexcept { return {str, size}; }
 };
 
 // Every pair of an object stays, in document order, repeated keys included.
@@ -102,9 +109,22 @@ inline constexpr int kMaxDepth = 200;
 // an exception set.
 PyObject* json_to_py(const JsonValue& v) noexcept;
 
-// A new str for a key or string node.
+// A new str for a key.
 inline PyObject* str_to_py(const char* s, size_t n) noexcept {
     return PyUnicode_DecodeUTF8(s, static_cast<Py_ssize_t>(n), nullptr);
+}
+
+// A new str for a string node.
+inline PyObject* str_to_py(const JsonValue& v) noexcept {
+    switch (v.form) {
+        case StrForm::Latin1:
+            return PyUnicode_DecodeLatin1(v.str, static_cast<Py_ssize_t>(v.size), nullptr);
+        case StrForm::Wide:
+            return PyUnicode_FromWideChar(reinterpret_cast<const wchar_t*>(v.str), static_cast<Py_ssize_t>(v.size));
+        case StrForm::Utf8:
+            break;
+    }
+    return str_to_py(v.str, v.size);
 }
 
 }  // namespace corvane::json_in

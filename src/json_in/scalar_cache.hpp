@@ -1,0 +1,127 @@
+// Short value strings and ids repeat a great deal in real documents (language codes,
+// kinds, category ids): within one call, each such value is made into an object once.
+// A slot keeps the first value that lands in it: replacing it would touch the old
+// object, long out of the processor's caches, for every unique value that passes.
+// Both kinds are immutable, so handing out one object for equal values is not
+// observable beyond identity, which json.loads does not promise either.
+#pragma once
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "json_in/value.hpp"
+
+namespace corvane::json_in {
+
+// The slots of one cache, each holding an object (or none) and the value it stands
+// for, and whether the cache still pays. Where values rarely repeat (generated ids,
+// names), probing costs more than it saves: a cache that hits less than a quarter of
+// a window's lookups is off for the rest of the call.
+template <class Key, size_t Bits>
+class CacheSlots {
+public:
+    struct Slot {
+        PyObject* obj;
+        Key key;
+    };
+
+    CacheSlots() noexcept = default;
+    CacheSlots(const CacheSlots&) = delete;
+    CacheSlots& operator=(const CacheSlots&) = delete;
+    ~CacheSlots() {
+        if (slots_)
+            for (size_t i = 0; i < kSlots; ++i) Py_XDECREF(slots_[i].obj);
+    }
+
+    // The slot for `hash`, or null when the cache is off or out of memory.
+    Slot* at(uint64_t hash) noexcept {
+        if (off_) return nullptr;
+        if (!slots_ && !(slots_ = std::unique_ptr<Slot[]>(new (std::nothrow) Slot[kSlots]()))) return nullptr;
+        return &slots_[hash >> (64 - Bits)];
+    }
+    // A lookup's outcome; `made` is the object made on a miss (or null), kept when the
+    // slot is free.
+    void count(Slot& slot, bool hit, PyObject* made, const Key& key) noexcept {
+        hits_ += hit;
+        if (!hit && made && !slot.obj) slot = Slot{Py_NewRef(made), key};
+        if (++lookups_ < kWindow) return;
+        off_ = hits_ * 4 < kWindow;
+        lookups_ = hits_ = 0;
+    }
+
+private:
+    static constexpr size_t kSlots = size_t{1} << Bits;
+    static constexpr uint32_t kWindow = 256;
+    std::unique_ptr<Slot[]> slots_;
+    uint32_t lookups_ = 0, hits_ = 0;
+    bool off_ = false;
+};
+
+uint64_t key_hash(const char* key, size_t size) noexcept;
+
+class StrCache {
+public:
+    // A new reference to a str equal to the node's text, or nullptr with an exception set.
+    PyObject* get(const JsonValue& v) noexcept {
+        if (v.form != StrForm::Utf8 || v.size == 0) return str_to_py(v);
+        if (v.size > kMaxSize) return get_long(v);
+        Text t{0, 0, v.size};
+        const size_t head = v.size < 8 ? v.size : 8;
+        std::memcpy(&t.w0, v.str, head);
+        std::memcpy(&t.w1, v.str + head, v.size - head);
+        auto* slot = slots_.at((t.w0 ^ (t.w1 * 0x9E3779B97F4A7C15ull) ^ v.size) * 0xFF51AFD7ED558CCDull);
+        if (!slot) return str_to_py(v);
+        const bool hit = slot->obj && slot->key.w0 == t.w0 && slot->key.w1 == t.w1 && slot->key.size == t.size;
+        PyObject* s = hit ? Py_NewRef(slot->obj) : str_to_py(v);
+        slots_.count(*slot, hit, s, t);
+        return s;
+    }
+
+private:
+    // Longer texts (links, dates, repeated descriptions) are told apart by a hash and a
+    // comparison with the text the slot was made from: UTF-8 nodes are views into the
+    // input, which outlives the call.
+    PyObject* get_long(const JsonValue& v) noexcept {
+        const uint64_t h = key_hash(v.str, v.size);
+        auto* slot = long_slots_.at(h * 0x9E3779B97F4A7C15ull);
+        if (!slot) return str_to_py(v);
+        const LongText& k = slot->key;
+        const bool hit = slot->obj && k.hash == h && k.size == v.size && std::memcmp(k.text, v.str, v.size) == 0;
+        PyObject* s = hit ? Py_NewRef(slot->obj) : str_to_py(v);
+        long_slots_.count(*slot, hit, s, LongText{v.str, h, v.size});
+        return s;
+    }
+
+    static constexpr uint32_t kMaxSize = 16;
+    struct Text {
+        uint64_t w0, w1;
+        uint32_t size;
+    };
+    struct LongText {
+        const char* text;
+        uint64_t hash;
+        uint32_t size;
+    };
+    CacheSlots<Text, 9> slots_;
+    CacheSlots<LongText, 9> long_slots_;
+};
+
+// Integers the interpreter does not keep already.
+class IntCache {
+public:
+    // A new reference to an int of value v, or nullptr with an exception set.
+    PyObject* get(int64_t v) noexcept {
+        auto* slot = v >= -5 && v <= 256 ? nullptr : slots_.at(static_cast<uint64_t>(v) * 0x9E3779B97F4A7C15ull);
+        if (!slot) return PyLong_FromLongLong(v);
+        const bool hit = slot->obj && slot->key == v;
+        PyObject* o = hit ? Py_NewRef(slot->obj) : PyLong_FromLongLong(v);
+        slots_.count(*slot, hit, o, v);
+        return o;
+    }
+
+private:
+    CacheSlots<int64_t, 10> slots_;
+};
+
+}  // namespace corvane::json_in
