@@ -25,6 +25,25 @@ PyObject* apply_number(PyObject* value, bool as_text, PyTypeObject* exact, PyObj
     return PyFloat_CheckExact(r.get()) ? exact_float_str(r.get()) : PyObject_Str(r.get());
 }
 
+// Whether `e` turns `v` into `v` itself: the commonest values of the commonest kinds,
+// stored without a call (the outcome apply_in would give, with no host code run).
+inline bool passes_unchanged(const Element& e, PyObject* v) noexcept {
+    switch (e.kind) {
+        case Kind::Passthrough:
+            return true;
+        case Kind::Text:
+        case Kind::Stringify:
+        case Kind::StringifyAlt:
+            return PyUnicode_CheckExact(v) || v == Py_None;
+        case Kind::Int:
+            return v == Py_None || (!e.as_text && PyLong_CheckExact(v));
+        case Kind::Float:
+            return v == Py_None || (!e.as_text && PyFloat_CheckExact(v));
+        default:
+            return false;
+    }
+}
+
 PyObject* apply_list_of(const Element& e, const Ctx& ctx, PyObject* value, bool reiterable_only) noexcept {
     DepthGuard guard;
     if (!guard.enter(kWhere)) return nullptr;
@@ -169,6 +188,10 @@ PyObject* run_one_in(const Serializer& s, const Ctx& ctx, PyObject* obj, bool re
                 }
             }
             // Stored whatever it is, even the sentinel: it is not compared again.
+            if (passes_unchanged(f.element, v)) {
+                if (PyDict_SetItem(out.get(), f.out_key, v) < 0) return nullptr;
+                continue;
+            }
             result = Ref::steal(apply_in(f.element, ctx, v, reiterable_only));
             if (!result) return nullptr;
         }
