@@ -193,6 +193,8 @@ std::unique_ptr<Serializer> parse_serializer(PyObject* payload, Arena& arena) no
         if (parse_field(entry.get(), arena, f) < 0) return nullptr;
         if (!f.delegate) s->may_fall_back |= f.element.may_fall_back;
     }
+    s->plain_keys = true;
+    for (const FieldSpec& f : s->fields) s->plain_keys &= PyUnicode_CheckExact(f.out_key);
     if (make_template(*s, arena) < 0 || json_out::build_keys(*s) < 0) return nullptr;
     return s;
 }

@@ -82,6 +82,8 @@ struct Serializer {
     // Null, or the out_keys mapped to None in a dict sized once: each record then starts
     // as a copy of it instead of an empty dict that grows as fields are stored.
     PyObject* out_template = nullptr;
+    // Every out_key is an exact str: storing under one runs no host code.
+    bool plain_keys = false;
     JsonKeys json_keys;
 };
 

@@ -25,6 +25,25 @@ PyObject* apply_number(PyObject* value, bool as_text, PyTypeObject* exact, PyObj
     return PyFloat_CheckExact(r.get()) ? exact_float_str(r.get()) : PyObject_Str(r.get());
 }
 
+// Whether `e` turns `v` into `v` itself: the commonest values of the commonest kinds,
+// stored without a call (the outcome apply_in would give, with no host code run).
+inline bool passes_unchanged(const Element& e, PyObject* v) noexcept {
+    switch (e.kind) {
+        case Kind::Passthrough:
+            return true;
+        case Kind::Text:
+        case Kind::Stringify:
+        case Kind::StringifyAlt:
+            return PyUnicode_CheckExact(v) || v == Py_None;
+        case Kind::Int:
+            return v == Py_None || (!e.as_text && PyLong_CheckExact(v));
+        case Kind::Float:
+            return v == Py_None || (!e.as_text && PyFloat_CheckExact(v));
+        default:
+            return false;
+    }
+}
+
 PyObject* apply_list_of(const Element& e, const Ctx& ctx, PyObject* value, bool reiterable_only) noexcept {
     DepthGuard guard;
     if (!guard.enter(kWhere)) return nullptr;
@@ -142,18 +161,73 @@ PyObject* apply_in(const Element& e, const Ctx& ctx, PyObject* value, bool reite
     return nullptr;
 }
 
+namespace {
+
+// Results not yet stored in a record's dict. Its keys are exact str, so a store runs no
+// host code and can wait: kept in field order, the stores build the same dict, and the
+// reads of a record follow one another closely enough for the processor to overlap their
+// first touches of memory.
+class Pending {
+public:
+    explicit Pending(PyObject* out) noexcept : out_(out) {}
+    Pending(const Pending&) = delete;
+    Pending& operator=(const Pending&) = delete;
+    ~Pending() {
+        for (int i = 0; i < n_; ++i) Py_DECREF(items_[i].value);
+    }
+    // Takes over `value`.
+    int add(PyObject* key, PyObject* value) noexcept {
+        if (n_ == kMax && flush() < 0) {
+            Py_DECREF(value);
+            return -1;
+        }
+        items_[n_++] = {key, value};
+        return 0;
+    }
+    int flush() noexcept {
+        int rc = 0;
+        for (int i = 0; i < n_; ++i) {
+            if (rc == 0 && PyDict_SetItem(out_, items_[i].key, items_[i].value) < 0) rc = -1;
+            Py_DECREF(items_[i].value);
+        }
+        n_ = 0;
+        return rc;
+    }
+
+private:
+    static constexpr int kMax = 16;
+    struct Item {
+        PyObject* key;
+        PyObject* value;
+    };
+    PyObject* out_;
+    Item items_[kMax];
+    int n_ = 0;
+};
+
+}  // namespace
+
 PyObject* run_one_in(const Serializer& s, const Ctx& ctx, PyObject* obj, bool reiterable_only) noexcept {
     Ref out = Ref::steal(s.out_template ? PyDict_Copy(s.out_template) : PyDict_New());
     if (!out) return nullptr;
-    // A skipped field leaves no key, so its template entry goes.
+    Pending pending(out.get());
+    // Takes over `result`.
+    auto store = [&](const FieldSpec& f, PyObject* result) noexcept {
+        if (s.plain_keys) return pending.add(f.out_key, result);
+        const int rc = PyDict_SetItem(out.get(), f.out_key, result);
+        Py_DECREF(result);
+        return rc;
+    };
+    // A skipped field leaves no key, so its template entry goes. The template's keys are
+    // distinct, so no pending store is for this key.
     auto skip = [&](const FieldSpec& f) noexcept { return s.out_template ? PyDict_DelItem(out.get(), f.out_key) : 0; };
     for (const FieldSpec& f : s.fields) {
-        Ref result;
+        PyObject* result;
         if (f.delegate) {
-            result = Ref::steal(
-                PyObject_CallMethodObjArgs(f.field, g_names.serialize, f.attribute, obj, s.serialize_arg, nullptr));
+            result = PyObject_CallMethodObjArgs(f.field, g_names.serialize, f.attribute, obj, s.serialize_arg, nullptr);
             if (!result) return nullptr;
-            if (result.get() == ctx.missing) {
+            if (result == ctx.missing) {
+                Py_DECREF(result);
                 if (skip(f) < 0) return nullptr;
                 continue;
             }
@@ -169,11 +243,12 @@ PyObject* run_one_in(const Serializer& s, const Ctx& ctx, PyObject* obj, bool re
                 }
             }
             // Stored whatever it is, even the sentinel: it is not compared again.
-            result = Ref::steal(apply_in(f.element, ctx, v, reiterable_only));
+            result = passes_unchanged(f.element, v) ? Py_NewRef(v) : apply_in(f.element, ctx, v, reiterable_only);
             if (!result) return nullptr;
         }
-        if (PyDict_SetItem(out.get(), f.out_key, result.get()) < 0) return nullptr;
+        if (store(f, result) < 0) return nullptr;
     }
+    if (pending.flush() < 0) return nullptr;
     return out.release();
 }
 
