@@ -60,7 +60,7 @@ def hand_written(rich):
     return lambda objs: [one(o) for o in objs]
 
 
-def measure(rich, n, repeat):
+def measure(rich, n, repeat, clock):
     plain_payload, rich_payload = data.payloads(MISSING)
     payload = rich_payload if rich else plain_payload
     plan = DumpSerializer(payload, MISSING)
@@ -83,7 +83,7 @@ def measure(rich, n, repeat):
         ("dicts", "baseline"): lambda: baseline.dump(dicts, True),
         ("models", "pydantic"): lambda: adapter.dump_python(models),
     }
-    best = timing.best_times(cases.items(), repeat)
+    best = timing.best_times(cases.items(), repeat, clock=clock)
     rows = []
     for label in ("objects", "dicts"):
         t_run = best[(label, "run")]
@@ -97,17 +97,19 @@ def main():
     ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     ap.add_argument("--records", type=int, default=data.N)
     ap.add_argument("--repeat", type=int, default=21)
+    timing.add_clock_option(ap)
     args = ap.parse_args()
 
     print(
-        f"dump of {args.records} records, best of {args.repeat} round-robin rounds, results freed off the clock; "
+        f"dump of {args.records} records, best of {args.repeat} round-robin rounds of {args.clock} time, "
+        "results freed off the clock; "
         "'x run' is that time / run's time (pydantic dumps its own model instances of the same data)"
     )
     print(f"{'batch':<7}{'input':<9}{'implementation':<20}{'ms':>9}{'records/s':>13}{'x run':>8}")
     failures = []
     for rich in (False, True):
         batch = "rich" if rich else "plain"
-        for label, impl, t, ratio in measure(rich, args.records, args.repeat):
+        for label, impl, t, ratio in measure(rich, args.records, args.repeat, timing.CLOCKS[args.clock]):
             rate = args.records / t
             shown = "" if ratio is None else f"{ratio:.2f}"
             print(f"{batch:<7}{label:<9}{impl:<20}{t * 1e3:>9.2f}{rate:>13,.0f}{shown:>8}")

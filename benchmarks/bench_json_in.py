@@ -94,6 +94,7 @@ def main():
     ap.add_argument("--records", type=int, default=12_000)  # about 4 MB of JSON
     ap.add_argument("--repeat", type=int, default=9)
     ap.add_argument("--gc", action="store_true", help="keep the garbage collector on while timing")
+    timing.add_clock_option(ap)
     ap.add_argument("--child", nargs=2, metavar=("VARIANT", "FILE"), help=argparse.SUPPRESS)
     args = ap.parse_args()
     if args.child:
@@ -105,7 +106,7 @@ def main():
         sys.exit("run_json differs from run(json.loads)")
 
     contenders = [(name, fn) for name in VARIANTS if (fn := variant(name, text))]
-    times = timing.best_times(contenders, args.repeat, collector=args.gc)
+    times = timing.best_times(contenders, args.repeat, collector=args.gc, clock=timing.CLOCKS[args.clock])
     with tempfile.NamedTemporaryFile("w", suffix=".json", delete=False, encoding="utf-8") as f:
         f.write(text)
     try:
@@ -114,7 +115,7 @@ def main():
         os.unlink(f.name)
 
     print(f"JSON load of {args.records} records ({len(text.encode()) / 1e6:.2f} MB), best of {args.repeat}, "
-          f"collector {'on' if args.gc else 'off'}")
+          f"collector {'on' if args.gc else 'off'}, {args.clock} time")
     print(f"  {'':<26} {'time':>9} {'/ run_json':>11} {'peak':>10}")
     for name, _ in contenders:
         print(f"  {name:<26} {times[name] * 1e3:6.2f} ms {times[name] / times[OURS]:10.2f}x"

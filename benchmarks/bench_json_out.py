@@ -89,7 +89,7 @@ def pydantic_models(dicts, rich):
     return models, TypeAdapter(list[model])
 
 
-def measure(rich, n, repeat):
+def measure(rich, n, repeat, clock):
     plain_payload, rich_payload = data.payloads(MISSING)
     plan = DumpSerializer(rich_payload if rich else plain_payload, MISSING)
     objs, dicts = data.records(rich=rich, n=n)
@@ -112,7 +112,7 @@ def measure(rich, n, repeat):
         ("orjson dataclasses", lambda: orjson.dumps(dcs)),
         ("msgspec dataclasses", lambda: encoder.encode(dcs)),
         ("pydantic dump_json", lambda: adapter.dump_json(models)),
-    ], repeat)
+    ], repeat, clock=clock)
     t_fused = best["run_json"]
     return [(label, t, None if label == "run_json" else t / t_fused) for label, t in best.items()]
 
@@ -121,14 +121,15 @@ def main():
     ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     ap.add_argument("--records", type=int, default=data.N)
     ap.add_argument("--repeat", type=int, default=9)
+    timing.add_clock_option(ap)
     args = ap.parse_args()
 
-    print(f"dump to JSON of {args.records} records, best of {args.repeat}; 'x fused' is that time / run_json's")
+    print(f"dump to JSON of {args.records} records, best of {args.repeat} ({args.clock} time); 'x fused' is that time / run_json's")
     print(f"{'batch':<7}{'implementation':<21}{'ms':>9}{'records/s':>13}{'x fused':>9}")
     failures, misses = [], []
     for rich in (False, True):
         batch = "rich" if rich else "plain"
-        for impl, t, ratio in measure(rich, args.records, args.repeat):
+        for impl, t, ratio in measure(rich, args.records, args.repeat, timing.CLOCKS[args.clock]):
             shown = "" if ratio is None else f"{ratio:.2f}"
             print(f"{batch:<7}{impl:<21}{t * 1e3:>9.2f}{args.records / t:>13,.0f}{shown:>9}")
             if rich or ratio is None:

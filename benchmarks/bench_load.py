@@ -150,6 +150,7 @@ def main():
     ap.add_argument("--records", type=int, default=data.N)
     ap.add_argument("--repeat", type=int, default=7)
     ap.add_argument("--gc", action="store_true", help="keep the garbage collector on while timing")
+    timing.add_clock_option(ap)
     args = ap.parse_args()
 
     batch = make_batch(args.records)
@@ -172,9 +173,9 @@ def main():
             sys.exit("msgspec.convert loads something else")
         contenders.append(("msgspec.convert to Structs", lambda: convert(batch)))
 
-    times = timing.best_times(contenders, args.repeat, collector=args.gc)
+    times = timing.best_times(contenders, args.repeat, collector=args.gc, clock=timing.CLOCKS[args.clock])
     n = args.records
-    print(f"load of {n} records, best of {args.repeat}, collector {'on' if args.gc else 'off'}")
+    print(f"load of {n} records, best of {args.repeat}, collector {'on' if args.gc else 'off'}, {args.clock} time")
     for name, t in times.items():
         print(f"  {name:<38} {t * 1e3:9.2f} ms  {n / t:12,.0f} records/s")
     mine = times["LoadDeserializer.run"]

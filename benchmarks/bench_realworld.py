@@ -27,7 +27,6 @@ import gc
 import json
 import os
 import sys
-import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
@@ -67,7 +66,6 @@ class Outcome:
         return any(ratio < bound for _, ratio, bound in self.gates)
 
 
-CLOCKS = {"cpu": time.process_time, "wall": time.perf_counter}
 
 
 def interleaved(groups, clock):
@@ -202,8 +200,7 @@ def main():
     side.add_argument("--load", action="store_true", help="the load side only")
     ap.add_argument("--doc", action="append", choices=sorted(rs.DOCUMENTS), help="one document (repeatable)")
     ap.add_argument("--repeat", type=int, default=5)
-    ap.add_argument("--clock", choices=CLOCKS, default="cpu",
-                    help="cpu: this process's CPU time (steady on a crowded machine); wall: elapsed time")
+    timing.add_clock_option(ap)
     args = ap.parse_args()
 
     folder = rs.realworld_dir()
@@ -213,7 +210,7 @@ def main():
         return 0
     print(f"CPython {sys.version.split()[0]}, orjson {orjson.__version__}, msgspec {msgspec.__version__}, "
           f"{args.clock} time")
-    clock = CLOCKS[args.clock]
+    clock = timing.CLOCKS[args.clock]
     outcome = Outcome()
     for name in args.doc or rs.DOCUMENTS:
         doc = rs.DOCUMENTS[name]

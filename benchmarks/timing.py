@@ -4,6 +4,14 @@ import gc
 import time
 
 
+CLOCKS = {"cpu": time.process_time, "wall": time.perf_counter}
+
+
+def add_clock_option(ap):
+    ap.add_argument("--clock", choices=CLOCKS, default="cpu",
+                    help="cpu: this process's CPU time (steady on a crowded machine); wall: elapsed time")
+
+
 def best_times(contenders, repeat, collector=False, clock=time.perf_counter):
     """Best time of each (name, fn), taken in interleaved rounds so that load from
     elsewhere on the shared machine falls on all of them alike. Each call starts from a
