@@ -13,7 +13,7 @@ from hypothesis import strategies as st
 from corvane_core import EXCLUDE, INCLUDE, AccelFallback, Schema
 from corvane_core import fields as f
 from corvane_core import validate as v
-from tests.support.parity import L, check_loads, interrupt, lfield, lplan, same, schema
+from tests.support.parity import L, check_loads, interrupt, lfield, lpayload, lplan, same, schema
 from tests.support.strategies import Color, json_texts
 
 VALUE = schema(EXCLUDE, v=f.Raw(allow_none=True))
@@ -40,14 +40,6 @@ def refused(doc):
 
 
 @pytest.mark.parametrize("doc", [
-    '{"v": [1, 2]}', ' {"v": {}} ', '\t{"v":{}}\n', '\r\n{"v"\r:\t[ ]}\r\n', '{"v": [[], {}, [{}]]}',
-    '{"v": true, "w": false, "x": null}', '{"v": "x", "": ""}', '{"v":1,"v":2}',
-])
-def test_grammar_accepts(doc):
-    check_loads(VALUE, doc, fast=True)
-
-
-@pytest.mark.parametrize("doc", [
     '', '   ', '{"v": [1, 2]} x', '{"v": [1, 2]},', '{"v": [1,]}', '{"v": 1,}', '{,}', '{"v": [,1]}',
     "{'v': 1}", '{"v" 1}', '{v: 1}', '{"v": [1 2]}', '{"v": 1 "w": 2}', '\x0c{"v": 1}', '\u00a0{"v": 1}',
     '\ufeff{"v": 1}', '{"v": tru}', '{"v": True}', '/**/{"v": 1}', '{"v": 1}\x00', '{"v": [', '{"v": "abc',
@@ -71,33 +63,18 @@ def test_numbers_load_as_json_loads_reads_them(text):
     assert type(got) is type(json.loads(text)) and (math.isnan(got) or same(got, json.loads(text)))
 
 
-@pytest.mark.parametrize("text", [
-    # 19 digits or more before any fraction or exponent: the host's parse takes them.
-    "1234567890123456789", "-1234567890123456789", "1234567890123456789.5", "1234567890123456789e2",
-    "-NaN", "+1", "01", "-01", "1.", ".5", "0x10", "-", "1e", "1e+", "--1", "1.e5", "Inf", "nan", "-infinity",
-    "Infinity1", "NaN0", "1ee5", "1.2.3", "\u0661", "1_000",
-])
-def test_number_refusals(text):
-    refused(wrapped(text))
-
-
-@pytest.mark.parametrize("text", [
-    r'"\" \\ \/ \b \f \n \r \t"', r'"\u0041\u00e9\u20AC\uffff"', r'"\ud834\udd1e"', r'"\uD83D\uDE00x"',
-    r'"\u0000"', '"\x7f"', '"caf\u00e9 \u2603 \U0001f600"', '"\U0010ffff"', '""',
-    '"' + "x" * 1000 + r"\n" + "\u00e9" * 1000 + '"', '"' + "long plain text " * 200 + '"',
-])
-def test_strings(text):
-    assert accepted(text) == json.loads(text)
-
-
 @pytest.mark.parametrize("raw", [
     rb'"\ud800"', rb'"\udc00"', rb'"\ud800x"', rb'"\ud800\u0041"', rb'"\ud800\ud800"', rb'"\udc00\ud800"',
     rb'"\u12"', rb'"\u12g4"', rb'"\x41"', rb'"\a"', rb'"\U00000041"', rb'"\\', rb'"\"',
     b'"\xc0\x80"', b'"\xc1\xbf"', b'"\xe0\x80\x80"', b'"\xe0\x9f\xbf"', b'"\xed\xa0\x80"', b'"\xed\xbf\xbf"',
     b'"\xf0\x80\x80\x80"', b'"\xf4\x90\x80\x80"', b'"\xf5\x80\x80\x80"', b'"\xff"', b'"\x80"', b'"\xc3"',
     b'"\xe2\x82"', b'"\xf0\x9f\x98"', b'"\xc3\x28"', b'"\xe2\x28\xa1"', b"\xc3\xa9", b'"a\xe9b"',
+    # Numbers: 19 digits or more before any fraction or exponent go to the host's parse.
+    b"1234567890123456789", b"-1234567890123456789.5", b"1234567890123456789e2", b"-NaN", b"+1", b"01", b"-01",
+    b"1.", b".5", b"0x10", b"-", b"1e", b"1e+", b"--1", b"1.e5", b"Inf", b"nan", b"-infinity", b"Infinity1",
+    b"NaN0", b"1ee5", b"1.2.3", "\u0661".encode(), b"1_000",
 ] + [b'"a' + bytes([c]) + b'b"' for c in range(0x20)] + [b"1" + bytes([c]) for c in range(0x20) if c not in b" \t\n\r"])
-def test_string_and_control_byte_refusals(raw):
+def test_string_number_and_control_byte_refusals(raw):
     refused(wrapped(raw))
 
 
@@ -106,16 +83,6 @@ def test_string_and_control_byte_refusals(raw):
 def test_depth_is_bounded_at_200_levels(levels, ok, open_, close):
     doc = '{"v": ' + open_ * levels + "0" + close * levels + "}"  # the root object is one more level
     assert (check_loads(VALUE, doc).kind == "ok") == ok
-
-
-@pytest.mark.parametrize("doc", [
-    '{"a": 1, "b": 2, "a": 3}', '{"b": 1, "a": 2, "b": {"x": 1, "x": [2]}}', '{"": 0, "\\u0000": 1, "\\"": 2}',
-    '{"\u00e9": 1, "e\u0301": 2, "\\u00e9": 3}', '{"z": [], "y": {}, "x": [[{}]], "w": [null, true, 1, 1.5, "s"]}',
-    '{"k": ' + json.dumps(list(range(1000))) + "}", '{"k": ' + json.dumps({str(i): i for i in range(500)}) + "}",
-])
-def test_trees_keep_key_order_and_the_last_repeated_value(doc):
-    check_loads(WHOLE, doc, fast=True)
-    check_loads(VALUE, wrapped(doc), fast=True)
 
 
 class DecodingBytes(bytes):
@@ -270,13 +237,13 @@ def test_attributes_and_keys_read_twice(fields, unknown, doc):
     check_loads(schema(unknown, **fields), doc)
 
 
-def _fused(plan, doc):
+def _fused(plan, doc, many=False):
     """run_json of a plan-level case: run(json.loads(doc)) or a fallback."""
     try:
-        got = plan.run_json(doc, False, None)
+        got = plan.run_json(doc, many, None)
     except AccelFallback:
         return "fallback"
-    assert same(got, plan.run(json.loads(doc), False, None))
+    assert same(got, plan.run(json.loads(doc), many, None))
     return got
 
 
@@ -291,6 +258,18 @@ def _fused(plan, doc):
 ])
 def test_plan_level_shapes(fields, doc, loads):
     assert (_fused(lplan(*fields, unknown="include", known=frozenset()), doc) != "fallback") == loads
+
+
+def test_many_nested_schemas_keep_their_key_matches():
+    # More nested schemas than the per-call hint table holds, each record listing its
+    # keys in an order of its own, so stale or evicted hints would pick wrong fields.
+    inner = [lpayload(lfield(f"a{i}", (L.INT,)), lfield(f"b{i}", (L.TEXT,)), lfield("c", (L.INT,))) for i in range(80)]
+    outer = lplan(*(lfield(f"n{i}", (L.NESTED, p)) for i, p in enumerate(inner)), many=True)
+    records = []
+    for r in range(3):
+        pairs = [[(f"a{i}", i + r), (f"b{i}", f"s{r}"), ("c", -i)] for i in range(80)]
+        records.append({f"n{i}": dict(p[(i + r) % 3:] + p[:(i + r) % 3]) for i, p in enumerate(pairs)})
+    assert _fused(outer, json.dumps(records), True)[2]["n79"] == {"a79": 81, "b79": "s2", "c": -79}
 
 
 def test_known_keys_changed_by_host_code_are_seen():
@@ -331,12 +310,3 @@ def test_host_error_in_an_early_record_of_a_malformed_document(rest, exc, reache
             plan.run_json(data, True, None)
     with pytest.raises(AccelFallback):  # a consumable known-keys container is left to the host
         lplan(unknown="raise", known=iter(["a"])).run_json('{"a": 1}', False, None)
-
-
-def test_reentrant_calls_and_wide_documents():
-    inner = schema(x=f.Int())
-    outer = schema(a=f.Function(deserialize=lambda t: inner.plans()[1].run_json(t, True, None)), b=f.Int())
-    check_loads(outer, json.dumps({"a": json.dumps([{"x": 1}, {"x": 2}]), "b": 3}), fast=True)
-    wide = schema(INCLUDE, **{f"k{i}": f.Int() for i in range(100)})
-    record = {f"k{i}": i for i in reversed(range(120))}
-    check_loads(wide, json.dumps([record, dict(list(record.items())[::2])] * 50), True, fast=True)
