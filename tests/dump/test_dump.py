@@ -51,17 +51,6 @@ def test_malformed_payloads_raise_the_decoding_error(payload, exc, message):
     assert type(info.value) is exc and (message is None or str(info.value) == message)
 
 
-@pytest.mark.parametrize("payload, expected", [
-    ((None, [], "ignored"), {}), (type("T", (tuple,), {})((None, type("L", (list,), {})())), {}),
-    ((None, [dfield(type("S", (str,), {})("k"), (0, "anything", 5))]), {"k": 1}),
-    ((None, [(True, "k", "a", types.SimpleNamespace(serialize=lambda *a: a[0]), "extra")]), {"k": "a"}),
-    ((None, [dfield("k", (D.DATE_FORMAT, "not callable", "%Y"), attr="a")]), {"k": None}),
-    ((None, [dfield("k", (True, False))]), {"k": "1"}),  # True is the tag 1
-])
-def test_wellformed_payloads_decode(payload, expected):
-    assert DumpSerializer(payload, MISSING).run({"k": 1, "a": None}, False) == expected
-
-
 def test_field_list_shrunk_while_decoding():
     # A tag's __index__ is host code run mid-decoding; it may empty the list being decoded.
     Tag = type("Tag", (), {"__index__": lambda self: fields.clear() or 0})
@@ -126,13 +115,6 @@ def test_lookup_rule(name, key):
     check_dump(schema(v=f.Raw(attribute=key)), lambda: SUBJECTS[name]())
 
 
-def test_attribute_hook_is_asked_for_getitem_then_for_the_key():
-    asked = []
-    Spy = type("Spy", (), {"__getattr__": lambda self, n: asked.append(n) or raiser(AttributeError)()})
-    assert dplan(dfield("v", attr="k")).run(Spy(), False) == {}
-    assert asked == ["__getitem__", "k"]
-
-
 @pytest.mark.parametrize("attr", ["a", "a.b"])
 def test_dict_lookup_runs_key_equality_once(attr):
     calls = []
@@ -142,15 +124,6 @@ def test_dict_lookup_runs_key_equality_once(attr):
     one_lookup, calls[:] = len(calls), []  # probing may meet the colliding entry more than once
     assert dplan(dfield("v", attr=attr)).run(d, False) == {}
     assert len(calls) == one_lookup
-
-
-@pytest.mark.parametrize("attr, obj", [
-    ("a.b", {"a": {"b": 2}}), ("a.b", {"a": {}}), ("a.b", {}), ("a.b.c", {"a": types.SimpleNamespace(b={"c": 3})}),
-    ("a.", {"a": {"": 3}}), (".a", {"": {"a": 4}}), ("a..b", {"a": {"": {"b": 5}}}), ("a.b", {"a.b": 6}),
-    ("\u00e9.\u00fc", {"\u00e9": {"\u00fc": 7}}),
-])
-def test_dotted_lookups(attr, obj):
-    check_dump(schema(v=f.Raw(attribute=attr)), obj)
 
 
 class Later(f.Field):
@@ -311,16 +284,6 @@ def test_host_exceptions_pass_as_themselves(where, exc_type, method):
 
 
 # -- depth and garbage collection -----------------------------------------------------------------
-
-def test_moderate_depth_runs():
-    cls = schema(v=f.Raw())
-    for _ in range(150):
-        cls = schema(v=f.Nested(cls), w=f.List(f.List(f.Raw())))
-    obj = {"v": 7, "w": [[1]]}
-    for _ in range(150):
-        obj = {"v": obj, "w": [[obj["w"]]]}
-    check_dump(cls, obj, fast=True)
-
 
 class Host:
     """Holds its plan; its plan holds it back through one payload position."""
