@@ -8,7 +8,6 @@ import sys
 
 import pytest
 from hypothesis import HealthCheck, given, settings
-from hypothesis import strategies as st
 
 from corvane_core import EXCLUDE, INCLUDE, AccelFallback, Schema
 from corvane_core import fields as f
@@ -120,29 +119,6 @@ def test_generated_texts_load_as_json_loads_reads_them(text):
     for cls, doc in ((VALUE, '{"v": ' + text + "}"), (WHOLE, text)):
         check_loads(cls, doc)
         check_loads(cls, doc.encode("utf-8", "surrogatepass"))
-
-
-@st.composite
-def mutated(draw):
-    raw = bytearray(draw(json_texts()).encode("utf-8", "surrogatepass"))
-    for _ in range(draw(st.integers(1, 4))):
-        i = draw(st.integers(0, len(raw)))
-        byte = draw(st.integers(0, 255) | st.sampled_from(list(b'{}[]",:\\0-.eE+ tfnu\xc3\xed\xf4')))
-        op = draw(st.sampled_from(["set", "insert", "cut"]))
-        if op == "insert" or i == len(raw):
-            raw.insert(i, byte)
-        elif op == "set":
-            raw[i] = byte
-        else:
-            del raw[i:]
-    return bytes(raw)
-
-
-@json_settings
-@given(mutated() | st.binary(max_size=40))
-def test_random_and_mutated_bytes_agree_or_fall_back(raw):
-    for cls, doc in ((WHOLE, raw), (VALUE, wrapped(raw))):
-        check_loads(cls, doc)
 
 
 # -- the fused load: records on the tree ------------------------------------------------------
