@@ -1,26 +1,16 @@
-"""One leak check for every test:
+"""One leak check for every test: ``assert_no_leak(fn, ...)`` calls ``fn`` ``warmup`` times,
+then repeatedly (whatever it raises but SystemExit is a path too), and fails when a
+reference to an object in ``watch`` was kept, and
 
-    assert_no_leak(fn, *, rounds=2000, warmup=200, slack=64 * 1024, resident=None, watch=())
+- on a debug interpreter whose total the extension counts into (``counts_references``):
+  when ``sys.gettotalrefcount`` grew in every batch of calls, which sees each lost
+  reference exactly;
+- elsewhere: when tracemalloc saw ``slack`` bytes or more kept, or, with ``resident``, the
+  resident set grew that much (native memory; not under AddressSanitizer's quarantine).
 
-``fn`` is called ``warmup`` times first, so that caches and interned names settle, then
-repeatedly; whatever it raises is ignored (failure paths are paths too), except
-SystemExit. The check fails when, over the repeated calls, the reference count of an
-object in ``watch`` changed (a reference kept per call), and
-
-- where the interpreter keeps a reference total and the extension counts into it (see
-  ``counts_references``): when ``sys.gettotalrefcount`` grew in every batch of calls.
-  That sees each lost reference exactly; the memory measurements below are left to the
-  runs on release interpreters, where they are cheaper.
-- elsewhere: when the Python allocations seen by tracemalloc grew by ``slack`` bytes or
-  more, or, if ``resident`` is given, when the process's resident set grew by that many
-  bytes or more, which also shows native memory kept per call (Linux only; not measured
-  under AddressSanitizer, whose quarantine grows the resident set whatever the code does).
-
-The reference total needs both a debug interpreter and an extension built for it: an
-extension compiled against release headers changes ``ob_refcnt`` inline, so a debug
-interpreter's total drifts with each call without any leak. A debug build for the
-stable ABI calls ``_Py_IncRef`` and ``_Py_DecRef`` instead, which the loaded module's
-dynamic symbol table shows; the module's own attributes are the same in both builds.
+An extension built against release headers changes ``ob_refcnt`` inline, so the debug
+total drifts without any leak; a debug build for the stable ABI calls ``_Py_IncRef`` and
+``_Py_DecRef`` instead, which the module's dynamic symbol table shows.
 """
 
 import functools
@@ -95,7 +85,6 @@ def _total_growth(fn, per_batch):
 
 
 def assert_no_leak(fn, *, rounds=2000, warmup=200, slack=64 * 1024, resident=None, watch=()):
-    """Fails if repeated calls of ``fn`` keep memory or references (see the module docstring)."""
     _repeat(fn, warmup)
     gc.collect()
     before_refs = [sys.getrefcount(o) for o in watch]

@@ -1,10 +1,7 @@
-"""Hypothesis strategies shared by the tests and the fuzz harnesses: random schema
-classes of every field kind, option and validator, objects and input documents shaped
-after them (valid, junk and hostile), partial selections, and JSON texts.
-
-Objects are drawn as descriptions (``Desc``) and materialised
-afresh for every run, so that each path sees its own one-shot iterators, holders and
-host values that tamper with their container."""
+"""Hypothesis strategies shared by the tests and the fuzz harnesses: schemas of every field
+kind, option and validator, objects and documents shaped after them (valid, junk and
+hostile), partial selections and JSON texts. Objects are drawn as descriptions (``Desc``)
+made afresh for every run, so each path sees its own one-shot iterators and hooks."""
 
 import datetime
 import enum
