@@ -12,7 +12,7 @@ import pytest
 from corvane_core import INCLUDE, MISSING, Schema
 from corvane_core import fields as f
 from corvane_core import validate as v
-from tests.support.parity import check_load, interrupt, schema
+from tests.support.parity import check_load, schema
 from tests.support.strategies import Boom, Hooks
 
 
@@ -101,12 +101,24 @@ def mutate_doc(action):
     return fn
 
 
+def acting(mode):
+    return lambda *_: Hooks(mode)._act(None)
+
+
+# Host hooks that raise, interrupt or return the wrong type, as the mode says.
+HOOKED = {
+    "key_eq_on_lookup": lambda m: (None, colliding(m), None), "converter": lambda m: (Hook(acting(m)), base, None),
+    "validator": lambda m: (f.Raw(validate=acting(m)), base, None),
+    "int_hook": lambda m: (None, with_(id=lambda: Hooks(m)), None),
+    "partial_contains": lambda m: (f.Int(required=True), with_(hook=MISSING), Names(m)),
+    "bool_membership_hash": lambda m: (f.Bool(), with_(hook=lambda: Hooks(m)), None),
+    "one_of_eq": lambda m: (f.Raw(validate=v.OneOf([1, 2])), with_(hook=lambda: Hooks(m)), None),
+    "eq_in_validator": lambda m: (f.Raw(validate=lambda x: x == 1), with_(hook=lambda: Hooks(m)), None),
+}
 LOAD_CASES = {
-    "key_eq_raises": (None, colliding("raise"), None), "key_eq_interrupts": (None, colliding("interrupt"), None),
-    "key_eq_clears": (None, colliding("clear"), None),
+    **{f"{name}_{mode}": make(mode) for name, make in HOOKED.items() for mode in ("raise", "interrupt", "wrong")},
     "dict_subclass_methods_not_called": (None, lambda: type("Sub", (dict,), {"__getitem__": boom, "get": boom,
                                          "keys": boom, "items": boom})(base()), None),
-    "validator_raises": (f.Raw(validate=boom), base, None), "validator_interrupts": (f.Raw(validate=interrupt), base, None),
     "validator_clears_input": (f.Raw(validate=mutate_doc(dict.clear)), base, None),
     "converter_clears_input": (Hook(mutate_doc(dict.clear)), base, None),
     "converter_grows_list": (Hook(mutate_doc(lambda d: d["tags"].append("z"))), base, None),
@@ -115,20 +127,9 @@ LOAD_CASES = {
     "list_cleared_while_loaded": (f.List(Hook(mutate_doc(lambda d: d["hook"].clear()))), with_(hook=[1, 2, 3]), None),
     "dict_cleared_while_loaded": (f.Dict(values=Hook(mutate_doc(lambda d: d["hook"].clear()))),
                                   with_(hook={"a": 1, "b": 2}), None),
-    "converter_raises": (Hook(boom), base, None), "converter_interrupts": (Hook(interrupt), base, None),
-    "converter_wrong_type": (Hook(lambda x: object), base, None),
     "function_reenters_run": (f.Function(deserialize=reenter(False)), base, None),
     "function_reenters_run_json": (f.Function(deserialize=reenter(True)), base, None),
-    "int_hook_wrong_type": (None, with_(id=lambda: Hooks("wrong")), None),
-    "int_hook_interrupts": (None, with_(id=lambda: Hooks("interrupt")), None),
-    "eq_hook_in_validator": (f.Raw(validate=lambda x: x == 1), with_(hook=lambda: Hooks("raise")), None),
-    "partial_contains_raises": (f.Int(required=True), with_(hook=MISSING), Names("raise")),
-    "partial_contains_interrupts": (f.Int(required=True), with_(hook=MISSING), Names("interrupt")),
     "partial_iteration_raises": (None, base, Names("iter_raises")),
-    "bool_membership_hash_raises": (f.Bool(), with_(hook=lambda: Hooks("raise")), None),
-    "bool_membership_hash_interrupts": (f.Bool(), with_(hook=lambda: Hooks("interrupt")), None),
-    "one_of_eq_raises": (f.Raw(validate=v.OneOf([1, 2])), with_(hook=lambda: Hooks("raise")), None),
-    "one_of_eq_interrupts": (f.Raw(validate=v.OneOf([1, 2])), with_(hook=lambda: Hooks("interrupt")), None),
     "none_of_unhashable": (f.Raw(validate=v.NoneOf({1, 2})), with_(hook=[1]), None),
     "length_raises": (f.Raw(validate=v.Length(1, 3)), with_(hook=BadLen), None),
 }
