@@ -23,17 +23,6 @@ def wrapped(text):
     return (text.encode() if isinstance(text, str) else text).join([b'{"v": ', b"}"])
 
 
-def accepted(text):
-    """The value of ``text``, which must load as bytes, and as str when it decodes."""
-    doc = wrapped(text)
-    got = check_loads(VALUE, doc, fast=True).value["v"]
-    try:
-        assert same(check_loads(VALUE, doc.decode(), fast=True).value["v"], got)
-    except UnicodeDecodeError:
-        pass
-    return got
-
-
 def refused(doc):
     assert check_loads(VALUE, doc).kind == "fallback", doc
 
@@ -43,10 +32,23 @@ def refused(doc):
     "{'v': 1}", '{"v" 1}', '{v: 1}', '{"v": [1 2]}', '{"v": 1 "w": 2}', '\x0c{"v": 1}', '\u00a0{"v": 1}',
     '\ufeff{"v": 1}', '{"v": tru}', '{"v": True}', '/**/{"v": 1}', '{"v": 1}\x00', '{"v": [', '{"v": "abc',
     '{"v": 1', '{"v"', '{', '}', '{"v": 1}}', '{"v": [1]]', '{1: 1}', '{"v": \'x\'}', '{"v": "a" "b"}',
-])
-def test_grammar_refuses(doc):
+] + [wrapped(raw) for raw in [
+    rb'"\ud800"', rb'"\udc00"', rb'"\ud800x"', rb'"\ud800\u0041"', rb'"\ud800\ud800"', rb'"\udc00\ud800"',
+    rb'"\u12"', rb'"\u12g4"', rb'"\x41"', rb'"\a"', rb'"\U00000041"', rb'"\\', rb'"\"',
+    b'"\xc0\x80"', b'"\xc1\xbf"', b'"\xe0\x80\x80"', b'"\xe0\x9f\xbf"', b'"\xed\xa0\x80"', b'"\xed\xbf\xbf"',
+    b'"\xf0\x80\x80\x80"', b'"\xf4\x90\x80\x80"', b'"\xf5\x80\x80\x80"', b'"\xff"', b'"\x80"', b'"\xc3"',
+    b'"\xe2\x82"', b'"\xf0\x9f\x98"', b'"\xc3\x28"', b'"\xe2\x28\xa1"', b"\xc3\xa9", b'"a\xe9b"',
+    # Numbers: 19 digits or more before any fraction or exponent go to the host's parse.
+    b"1234567890123456789", b"-1234567890123456789.5", b"1234567890123456789e2", b"-NaN", b"+1", b"01", b"-01",
+    b"1.", b".5", b"0x10", b"-", b"1e", b"1e+", b"--1", b"1.e5", b"Inf", b"nan", b"-infinity", b"Infinity1",
+    b"NaN0", b"1ee5", b"1.2.3", "\u0661".encode(), b"1_000",
+    *(b'"a' + bytes([c]) + b'b"' for c in range(0x20)),
+    *(b"1" + bytes([c]) for c in range(0x20) if c not in b" \t\n\r"),
+]])
+def test_grammar_string_and_number_refusals(doc):
     refused(doc)
-    refused(doc.encode())
+    if isinstance(doc, str):
+        refused(doc.encode())
 
 
 @pytest.mark.parametrize("text", [
@@ -58,23 +60,9 @@ def test_grammar_refuses(doc):
     "3.141592653589793238462643383279502884197169399375105820974944592307816406286",
 ])
 def test_numbers_load_as_json_loads_reads_them(text):
-    got = accepted(text)
-    assert type(got) is type(json.loads(text)) and (math.isnan(got) or same(got, json.loads(text)))
-
-
-@pytest.mark.parametrize("raw", [
-    rb'"\ud800"', rb'"\udc00"', rb'"\ud800x"', rb'"\ud800\u0041"', rb'"\ud800\ud800"', rb'"\udc00\ud800"',
-    rb'"\u12"', rb'"\u12g4"', rb'"\x41"', rb'"\a"', rb'"\U00000041"', rb'"\\', rb'"\"',
-    b'"\xc0\x80"', b'"\xc1\xbf"', b'"\xe0\x80\x80"', b'"\xe0\x9f\xbf"', b'"\xed\xa0\x80"', b'"\xed\xbf\xbf"',
-    b'"\xf0\x80\x80\x80"', b'"\xf4\x90\x80\x80"', b'"\xf5\x80\x80\x80"', b'"\xff"', b'"\x80"', b'"\xc3"',
-    b'"\xe2\x82"', b'"\xf0\x9f\x98"', b'"\xc3\x28"', b'"\xe2\x28\xa1"', b"\xc3\xa9", b'"a\xe9b"',
-    # Numbers: 19 digits or more before any fraction or exponent go to the host's parse.
-    b"1234567890123456789", b"-1234567890123456789.5", b"1234567890123456789e2", b"-NaN", b"+1", b"01", b"-01",
-    b"1.", b".5", b"0x10", b"-", b"1e", b"1e+", b"--1", b"1.e5", b"Inf", b"nan", b"-infinity", b"Infinity1",
-    b"NaN0", b"1ee5", b"1.2.3", "\u0661".encode(), b"1_000",
-] + [b'"a' + bytes([c]) + b'b"' for c in range(0x20)] + [b"1" + bytes([c]) for c in range(0x20) if c not in b" \t\n\r"])
-def test_string_number_and_control_byte_refusals(raw):
-    refused(wrapped(raw))
+    for doc in (wrapped(text), wrapped(text).decode()):
+        got = check_loads(VALUE, doc, fast=True).value["v"]
+        assert type(got) is type(json.loads(text)) and (math.isnan(got) or same(got, json.loads(text)))
 
 
 @pytest.mark.parametrize("levels, ok", [(1, True), (199, True), (200, False), (100_000, False)])
