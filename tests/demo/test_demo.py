@@ -3,8 +3,6 @@ trustworthy (the two paths must agree, the peers must produce the same data)."""
 
 import io
 import json
-import os
-import subprocess
 import sys
 
 import pytest
@@ -98,13 +96,3 @@ def test_missing_and_mismatched_peers(capsys, monkeypatch):
     out = capsys.readouterr().out
     assert "not installed, left out: gone" in out
     assert "warning: lossy gave different data on dump" in out
-
-
-def test_module_entry_point():
-    env = dict(os.environ)
-    package_root = os.path.dirname(os.path.dirname(demo.__file__))
-    env["PYTHONPATH"] = os.pathsep.join(filter(None, [package_root, env.get("PYTHONPATH")]))
-    proc = subprocess.run([sys.executable, "-m", "corvane_core", *TINY, "--json"],
-                          capture_output=True, text=True, env=env, timeout=120)
-    assert proc.returncode == 0, proc.stderr
-    assert json.loads(proc.stdout)["agree"] is True

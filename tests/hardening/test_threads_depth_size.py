@@ -193,22 +193,6 @@ def test_deep_values_pass_through_and_fall_back_as_text(value, recursion_limit):
     assert got["v"] is v and got["w"][0] is v and got["c"]["k"] is v
 
 
-DOCUMENTS = {"arrays": lambda n: "[" * n + "]" * n, "objects": lambda n: '{"a": ' * n + "0" + "}" * n,
-             "unclosed": lambda n: "[" * n, "mixed": lambda n: '[{"a": ' * (n // 2) + "[]" + "}]" * (n // 2)}
-
-
-@pytest.mark.parametrize("shape", sorted(DOCUMENTS))
-@pytest.mark.parametrize("place", ["root", "field", "second_record"])
-def test_deep_documents_fall_back(shape, place, recursion_limit):
-    body = DOCUMENTS[shape](100_000)
-    doc, many = {"root": (body, shape != "objects"), "field": ('{"a": ' + body + "}", False),
-                 "second_record": ('[{"a": 1}, {"b": [' + body + "]}]", True)}[place]
-    d = lplan(lfield("a"), lfield("b", (L.LIST_OF, (0,), False)), unknown="include")
-    for data in (doc, doc.encode()):
-        with pytest.raises(AccelFallback):
-            d.run_json(data, many, None)
-
-
 REENTRANT = {
     "dump_run": "p = dplan(dfield('next', (D.CALL_FIELD, lambda v, *_: p.run(v, False))))\n"
                 "o = {}; o['next'] = o; go = lambda: p.run(o, False)",

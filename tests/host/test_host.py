@@ -6,28 +6,11 @@ import json
 
 import pytest
 
-from corvane_core import INCLUDE, MISSING, DumpSerializer, LoadDeserializer, Schema, ValidationError, _pure
+from corvane_core import INCLUDE, MISSING, DumpSerializer, LoadDeserializer, Schema, ValidationError
 from corvane_core import fields as f
 from corvane_core import validate as v
 from tests.support.parity import schema
 from tests.support.strategies import Color
-
-
-def errors(cls, data, **kw):
-    with pytest.raises(ValidationError) as info:
-        _pure.load(cls, data, kw.pop("many", False), kw.pop("partial", None))
-    return info.value.messages
-
-
-def test_errors_name_every_failing_location():
-    cls = schema(id=f.Int(required=True), lines=f.List(f.Nested(schema(q=f.Int()))), when=f.DateTime(data_key="at"))
-    assert errors(cls, {"lines": [{"q": 1}, {"q": "x"}, 3], "at": "soon", "junk": 1}) == {
-        "id": ["missing required field"], "lines.1.q": ["expected an integer"],
-        "lines.2": ["expected an object"], "at": ["expected a datetime"], "junk": ["unknown field"]}
-    assert errors(cls, [{"id": 1}, 5], many=True) == {"1": ["expected an object"]}
-    inner = schema(b=f.Int(required=True), c=f.Int(required=True))
-    assert list(errors(schema(a=f.Nested(inner, required=True)), {}, partial=("a.b",))) == ["a"]
-    assert list(errors(schema(a=f.Int(), b=f.Int(attribute="a.b")), {"a": 1, "b": 2})) == ["b"]
 
 
 class Inner(Schema):

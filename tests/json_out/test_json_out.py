@@ -52,12 +52,6 @@ def containers(inner, keys):
     return st.lists(inner, max_size=5) | st.lists(inner, max_size=3).map(tuple) | st.dictionaries(keys, inner, max_size=5)
 
 
-@settings(max_examples=300, deadline=None)
-@given(st.recursive(SCALARS, lambda inner: containers(inner, ANY_TEXT), max_leaves=30))
-def test_plain_data_is_written_as_dumps_writes_it(value):
-    written(value)
-
-
 def refused(value, depth=0):
     """Whether the writer may hand ``value`` back to the host: scalar subclasses and
     other types, non-str keys."""
