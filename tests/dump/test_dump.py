@@ -257,6 +257,7 @@ def host_code(exc):
     Raising = type("Raising", (), {"__getattr__": raiser(exc), "__getitem__": raiser(exc), "__str__": raiser(exc),
                                    "serialize": raiser(exc)})
     obj = Raising()
+    Colliding = type("Colliding", (), {"__hash__": lambda self: hash("a"), "__eq__": raiser(exc)})
     return {
         "getattr": (dplan(dfield("v", attr="__x")), type("G", (), {"__getattr__": raiser(exc)})()),
         "getitem": (dplan(dfield("v")), obj), "str": (dplan(dfield("v", (D.TEXT,))), {"v": obj}),
@@ -266,6 +267,7 @@ def host_code(exc):
                         {"v": [{"w": [obj]}]}),
         "dict_key": (dplan(dfield("v", (D.DICT_OF, (D.TEXT,), None))), {"v": {obj: 1}}),
         "iteration": (dplan(dfield("v", (D.LIST_OF, (0,)))), {"v": map(raiser(exc), [1])}),
+        "key_eq": (dplan(dfield("v", attr="a")), {Colliding(): 1}),
     }
 
 

@@ -6,7 +6,7 @@ import json
 
 import pytest
 
-from corvane_core import INCLUDE, MISSING, DumpSerializer, LoadDeserializer, Schema, ValidationError
+from corvane_core import EXCLUDE, INCLUDE, MISSING, DumpSerializer, LoadDeserializer, Schema, ValidationError
 from corvane_core import fields as f
 from corvane_core import validate as v
 from tests.support.parity import schema
@@ -74,3 +74,12 @@ def test_calls_count_fallbacks_and_json_calls_match_the_plain_ones():
     assert fast.stats.fallback_rate == 3 / 8 and "dump=1/3" in repr(fast.stats)
     slow = cls(accelerate=False)
     assert slow.load({"id": 1}) == {"id": 1} and slow.stats.total_calls == 0
+
+
+def test_recursive_schema_round_trip():
+    tree = schema(EXCLUDE, v=f.Int(), kids=f.List(f.Nested("self")))
+    data = {"v": 1, "kids": [{"v": 2, "kids": [{"v": 3, "kids": []}]}]}
+    assert tree().dump(data) == tree(accelerate=False).dump(data) == tree().load(data) == data
+    with pytest.raises(ValidationError) as info:
+        tree().load({"kids": [{"kids": [{"v": "x"}]}]})
+    assert info.value.messages == {"kids.0.kids.0.v": ["expected an integer"]}

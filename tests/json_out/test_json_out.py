@@ -101,7 +101,7 @@ Sized = type("Sized", (tuple,), {"__len__": lambda self: 0})
 
 
 @pytest.mark.parametrize("make, fast", [
-    (lambda: P(1, 2), True), (_moved, True), (lambda: _moved(Ordered), True),
+    (lambda: INTS + FLOATS, True), (lambda: P(1, 2), True), (_moved, True), (lambda: _moved(Ordered), True),
     (lambda: collections.defaultdict(int, a=1), True), (lambda: PlainDict(a=1), True),
     (ItemsDict, True),  # empty storage: "{}"
     (lambda: decimal.Decimal("1.5"), False), (lambda: datetime.date(2024, 1, 1), False), (lambda: {1, 2}, False),
