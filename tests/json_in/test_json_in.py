@@ -40,7 +40,8 @@ def refused(doc):
     '{"v": 1', '{"v"', '{', '}', '{"v": 1}}', '{"v": [1]]', '{1: 1}', '{"v": \'x\'}', '{"v": "a" "b"}',
 ] + [wrapped(raw) for raw in [
     rb'"\ud800"', rb'"\udc00"', rb'"\ud800x"', rb'"\ud800\u0041"', rb'"\ud800\ud800"', rb'"\udc00\ud800"',
-    rb'"\u12"', rb'"\u12g4"', rb'"\x41"', rb'"\a"', rb'"\U00000041"', rb'"\\', rb'"\"',
+    rb'"\ud800\n"', rb'"\ud800\u"', b'"\\n\xff"', rb'"\u12"', rb'"\u12g4"', rb'"\x41"', rb'"\a"', rb'"\U00000041"',
+    rb'"\\', rb'"\"',
     b'"\xc0\x80"', b'"\xc1\xbf"', b'"\xe0\x80\x80"', b'"\xe0\x9f\xbf"', b'"\xed\xa0\x80"', b'"\xed\xbf\xbf"',
     b'"\xf0\x80\x80\x80"', b'"\xf4\x90\x80\x80"', b'"\xf5\x80\x80\x80"', b'"\xff"', b'"\x80"', b'"\xc3"',
     b'"\xe2\x82"', b'"\xf0\x9f\x98"', b'"\xc3\x28"', b'"\xe2\x28\xa1"', b"\xc3\xa9", b'"a\xe9b"',

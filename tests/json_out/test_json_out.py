@@ -201,11 +201,11 @@ def plan(element):
     return schema(v=element).plans()[0]
 
 
-FLOATS = plan(f.List(f.Float()))
+FLOAT_LIST = plan(f.List(f.Float()))
 
 
 def same_as_dumps(values):
-    assert FLOATS.run_json({"v": values}, False) == json.dumps({"v": values})
+    assert FLOAT_LIST.run_json({"v": values}, False) == json.dumps({"v": values})
 
 
 def signed(values):
