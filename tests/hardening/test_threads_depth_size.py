@@ -1,9 +1,6 @@
-"""Plans shared by threads, depth far beyond any limit, sizes far beyond any test record.
-
-Threads interleave inside calls of one plan (host callables give up the interpreter
-lock mid-call). Depth of 100,000 raises RecursionError or falls back, never overflows
-the C stack, also with the interpreter's limit raised to a million. The heavy inputs
-run in a child process whose peak resident set is read for that one call."""
+"""Threads interleaving inside calls of shared plans; depth of 100,000, which raises
+RecursionError or falls back, never overflows the C stack, also with the interpreter's
+limit at a million; and peak memory of huge inputs, read in a child process."""
 
 import json
 import os

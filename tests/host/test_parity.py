@@ -1,7 +1,6 @@
-"""Every accelerated call against the host's pure path on the same schema and input:
-random schemas of every field kind, option, validator and unknown-key policy, with
-valid, junk and hostile inputs and partial selections. CORVANE_DIFF_EXAMPLES sets the
-example count."""
+"""Every accelerated call against the host's pure path on random schemas of every field
+kind, option, validator and policy, with valid, junk and hostile inputs and partial
+selections (CORVANE_DIFF_EXAMPLES sets the example count); every kind on edge values."""
 
 import os
 import uuid
