@@ -149,8 +149,10 @@ def assert_same(whole, pure, what):
     assert ok, f"{what}: host call gave {whole!r} but the pure path {pure!r}"
 
 
-def _fresh(make):
-    return make if callable(make) and not isinstance(make, type) else (lambda: make)
+def _fresh(value):
+    make = value if callable(value) and not isinstance(value, type) else (lambda: value)
+    make()  # a factory that cannot build its input would fail every path alike, and pass
+    return make
 
 
 def check_dump(cls, obj, many=False, *, fast=False, host=True):
