@@ -16,7 +16,6 @@ total drifts without any leak; a debug build for the stable ABI calls ``_Py_IncR
 import functools
 import gc
 import os
-import struct
 import sys
 import tracemalloc
 
@@ -32,31 +31,6 @@ def _repeat(fn, n):
                 raise
 
 
-def _dynamic_symbols(path):
-    """Names in the dynamic symbol table of the ELF file at ``path`` (empty for other formats)."""
-    with open(path, "rb") as f:
-        data = f.read()
-    if data[:4] != b"\x7fELF":
-        return frozenset()
-    e = "<" if data[5] == 1 else ">"
-    if data[4] == 2:  # 64-bit
-        (shoff,), (shentsize, shnum) = struct.unpack_from(e + "Q", data, 0x28), struct.unpack_from(e + "HH", data, 0x3A)
-        shdr, sym_size = e + "IIQQQQIIQQ", 24
-    else:
-        (shoff,), (shentsize, shnum) = struct.unpack_from(e + "I", data, 0x20), struct.unpack_from(e + "HH", data, 0x2E)
-        shdr, sym_size = e + "IIIIIIIIII", 16
-    sections = [struct.unpack_from(shdr, data, shoff + i * shentsize) for i in range(shnum)]
-    names = set()
-    for _, kind, _, _, offset, size, link, _, _, _ in sections:
-        if kind != 11:  # SHT_DYNSYM
-            continue
-        strings = sections[link][4]
-        for at in range(offset, offset + size, sym_size):
-            start = strings + struct.unpack_from(e + "I", data, at)[0]  # st_name comes first in both layouts
-            names.add(data[start:data.index(b"\0", start)].decode())
-    return frozenset(names)
-
-
 @functools.lru_cache(maxsize=None)
 def counts_references():
     """True when ``sys.gettotalrefcount`` exists and the loaded ``_core`` updates it."""
@@ -64,7 +38,10 @@ def counts_references():
         return False
     from corvane_core import _core
 
-    return {"_Py_IncRef", "_Py_DecRef"} <= _dynamic_symbols(_core.__file__)
+    with open(_core.__file__, "rb") as f:
+        image = f.read()
+    # Names in the dynamic string table stand between NUL bytes; a release build has neither.
+    return all(b"\0%s\0" % name in image for name in (b"_Py_IncRef", b"_Py_DecRef"))
 
 
 def _resident():
