@@ -181,8 +181,10 @@ class FieldShape:
         self.valid_data = data if valid_data is None else valid_data
 
 
-def _options(draw, **choices):
-    return draw(st.fixed_dictionaries({}, optional={k: st.booleans() for k in choices}))
+def scalar(make, good_obj, good_data, ordinary=False, checks=(), data_junk=junk):
+    """A field shape whose inputs are good ones, now and then junk."""
+    return FieldShape(make, sometimes(good_obj, junk), sometimes(good_data, data_junk), good_obj, good_data, ordinary,
+                      checks)
 
 
 @st.composite
@@ -190,24 +192,20 @@ def scalar_shape(draw, ordinary_only=False):
     kind = draw(st.sampled_from(["str", "int", "float", "bool"] + ([] if ordinary_only else [
         "raw", "uuid", "ip", "time", "enum", "constant", "function", "custom"])))
     if kind == "str":
-        return FieldShape(f.Str, sometimes(short_text, junk), sometimes(short_text, junk), short_text, short_text,
-                          True, TEXT_CHECKS)
+        return scalar(f.Str, short_text, short_text, True, TEXT_CHECKS)
     if kind in ("int", "float"):
-        opts = {} if ordinary_only else _options(draw, **({"strict": 1} if kind == "int" else {"allow_nan": 1}),
-                                                  as_string=1)
+        flags = ["strict" if kind == "int" else "allow_nan", "as_string"]
+        opts = {} if ordinary_only else draw(st.fixed_dictionaries({}, optional=dict.fromkeys(flags, st.booleans())))
         cls, good = (f.Int, small_ints) if kind == "int" else (f.Float, finite)
-        return FieldShape(lambda **kw: cls(**opts, **kw), sometimes(good, junk | finite | small_ints),
-                          sometimes(good | small_ints, junk | st.integers() | finite), good, good, True, NUMBER_CHECKS)
+        return scalar(lambda **kw: cls(**opts, **kw), good, good, True, NUMBER_CHECKS, junk | st.integers() | finite)
     if kind == "bool":
-        return FieldShape(f.Bool, sometimes(st.booleans(), junk), sometimes(st.booleans(), junk), st.booleans(),
-                          st.booleans(), True)
+        return scalar(f.Bool, st.booleans(), st.booleans(), True)
     if kind == "raw":
         return FieldShape(f.Raw, json_values, json_values, valid_data=json_values.filter(lambda x: x is not None),
                           checks=LIST_CHECKS)
     if kind in ("uuid", "ip"):
         cls, good = (f.Uuid, st.uuids()) if kind == "uuid" else (f.IP, st.ip_addresses())
-        return FieldShape(cls, sometimes(good, junk), sometimes(good.map(str), junk | st.binary(min_size=16, max_size=16)),
-                          good, good.map(str))
+        return scalar(cls, good, good.map(str), data_junk=junk | st.binary(min_size=16, max_size=16))
     if kind == "time":
         cls = draw(st.sampled_from(list(TIMES)))
         fmt = draw(st.sampled_from({f.DateTime: ["iso", "timestamp", "%Y-%m-%d %H:%M"], f.Date: ["iso", "%d/%m/%Y"],
@@ -215,22 +213,19 @@ def scalar_shape(draw, ordinary_only=False):
         values = TIMES[cls]
         texts = st.floats(0, 4e9) if fmt == "timestamp" else values.map(
             lambda x: x.isoformat() if fmt == "iso" else x.strftime(fmt))
-        return FieldShape(lambda **kw: cls(fmt, **kw), sometimes(values, junk), sometimes(texts, junk | values), values,
-                          texts)
+        return scalar(lambda **kw: cls(fmt, **kw), values, texts, data_junk=junk | values)
     if kind == "enum":
         by_value = draw(st.sampled_from([False, True, "field"]))
         members = st.sampled_from(list(Color))
-        data = members.map(lambda m: m.value if by_value else m.name)
-        return FieldShape(lambda **kw: f.Enum(Color, by_value=f.Raw() if by_value == "field" else by_value, **kw),
-                          sometimes(members, junk), sometimes(data, junk | members), members, data)
+        return scalar(lambda **kw: f.Enum(Color, by_value=f.Raw() if by_value == "field" else by_value, **kw), members,
+                      members.map(lambda m: m.value if by_value else m.name), data_junk=junk | members)
     if kind == "constant":
         value = draw(st.sampled_from([1, "k", None, 2.5]))
         return FieldShape(lambda **kw: f.Constant(value, **kw), junk, junk)
     if kind == "function":
-        return FieldShape(lambda **kw: f.Function(serialize=lambda o: type(o).__name__, deserialize=len, **kw), junk,
-                          sometimes(short_text, junk), valid_data=short_text)
-    return FieldShape(Tagged, junk, sometimes(short_text | st.just("bad"), junk),
-                      valid_data=short_text.filter(lambda x: x != "bad"))
+        return scalar(lambda **kw: f.Function(serialize=lambda o: type(o).__name__, deserialize=len, **kw), junk,
+                      short_text)
+    return scalar(Tagged, junk, short_text.filter(lambda x: x != "bad"), data_junk=junk | st.just("bad"))
 
 
 @st.composite
