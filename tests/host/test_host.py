@@ -31,7 +31,8 @@ EVERY_KIND = dict(
     u=f.Uuid(), ip=f.IP(), dt=f.DateTime("timestamp"), d=f.Date("%Y"), t=f.Time(), e=f.Enum(Color, by_value=f.Int()),
     c=f.Constant(3), n=f.Nested(Inner, many=True), p=f.Pluck(Inner, "n"), l=f.List(f.Str(allow_none=True)),
     tu=f.Tuple([f.Int(), f.Str()]), dc=f.Dict(), do=f.Dict(keys=f.Str(validate=v.Length(1)), values=f.Int()),
-    fn=f.Function(serialize=len, deserialize=len), cu=f.Custom(), me=f.Nested("self"), mu=f.Nested(Mutual),
+    fn=f.Function(serialize=len, deserialize=len), dfn=f.Dict(values=f.Function(serialize=len)), cu=f.Custom(),
+    me=f.Nested("self"), mu=f.Nested(Mutual),
     dotted=f.Int(attribute="a.b", data_key="AB", validate=[v.Range(0, 9, min_inclusive=False), v.OneOf([1]),
                  v.Equal(1), v.NoneOf([2]), v.ContainsOnly([1]), bool]),
 )
@@ -43,7 +44,8 @@ def test_every_kind_compiles_into_plans_and_only_the_inexpressible_delegate():
     for unknown in ("raise", "exclude", "include"):
         LoadDeserializer(cls.load_payload(unknown), MISSING)
     delegated = {name for name, fld in zip(EVERY_KIND, cls._fields) if fld.dump_delegates or fld.load_delegates}
-    assert delegated == {"fn", "me"}  # functions, and a schema that nests back into its owner
+    # Functions, also as dict values, and a schema that nests back into its owner.
+    assert delegated == {"fn", "dfn", "me"}
 
 
 @pytest.mark.parametrize("make", [

@@ -16,9 +16,8 @@ from hypothesis import HealthCheck, given, settings
 
 from corvane_core import EXCLUDE, INCLUDE, AccelFallback, Schema
 from corvane_core import fields as f
-from corvane_core import validate as v
-from tests.support.parity import L, check_loads, interrupt, lfield, lpayload, lplan, same, schema, shared_dir
-from tests.support.strategies import Color, json_texts
+from tests.support.parity import L, check_loads, lfield, lpayload, lplan, same, schema, shared_dir
+from tests.support.strategies import json_texts
 
 VALUE = schema(EXCLUDE, v=f.Raw(allow_none=True))
 WHOLE = schema(INCLUDE)  # a root object kept as it is
@@ -159,29 +158,6 @@ def test_partial(partial, doc):
     check_loads(Person, doc, doc.startswith("["), partial)
 
 
-FIELDS = [
-    f.Raw(), f.Str(), f.Int(), f.Int(strict=True), f.Float(), f.Float(allow_nan=True), f.Dict(), f.List(f.Int()),
-    f.List(f.Raw(allow_none=True)), f.Tuple([f.Int(), f.Str()]), f.Tuple([]), f.Dict(keys=f.Str(), values=f.Int()),
-    f.Dict(keys=f.Int(), values=f.Raw()), f.Constant("c"), f.Bool(), f.Function(deserialize=lambda v: ("called", v)),
-    f.Nested(schema(x=f.Int())), f.Nested(schema(x=f.Int()), many=True), f.Pluck(schema(k=f.Int()), "k"),
-    f.Pluck(schema(k=f.Raw()), "k", many=True), f.Enum(Color), f.Int(validate=v.Range(0, 5)), f.Uuid(),
-    f.Dict(values=f.Function(deserialize=interrupt)),
-]
-SAMPLES = [
-    "0", "7", "-3", "1.5", "7.0", "-0.0", "1e400", "NaN", "true", "false", '"7"', '"RED"', '"yes"', '""', "[]",
-    "[1]", '[1, "a"]', '[1, null]', '[null]', "{}", '{"x": 1}', '{"x": "1"}', '{"1": 2, "01": 3, "1": 4}',
-    '{"x": 1, "x": 2}', '[{"x": 1}, {"x": 2}]', '[{"x": 1}, 2]', '{"k": 1}', '[1, 2, 3]', '{"a": null}', "null",
-]
-
-
-@pytest.mark.parametrize("field", FIELDS, ids=repr)
-def test_every_kind_on_every_node(field):
-    # Within the parse contract the tree walk refuses nothing the pure load accepts.
-    cls = schema(EXCLUDE, v=field)
-    for sample in SAMPLES:
-        check_loads(cls, '{"v": ' + sample + "}", exact=sample != "1e400")
-
-
 def _clear(v):
     if isinstance(v, (dict, list)):
         v.clear()
@@ -203,7 +179,8 @@ def _clear(v):
     (dict(n=f.Function(deserialize=_clear), m=f.Raw(data_key="n")), EXCLUDE, '{"n": [1, 2]}'),
     (dict(n=f.Function(deserialize=_clear), m=f.Raw(data_key="n")), EXCLUDE, '{"n": 5}'),
     (dict(a=f.Int(allow_none=True, validate=lambda x: 1 / 0)), EXCLUDE, '{"a": null}'),  # null skips validators
-    (dict(m=f.Dict(keys=f.Int(), values=f.Str())), EXCLUDE, '{"m": {"1": "a", "01": "b", "1": "c"}}'),
+    (dict(m=f.Dict(keys=f.Int(), values=f.Str())), EXCLUDE,
+     '{"m": {"1": "a", "01": "b", "1": "c", "2": null}}'),
     (dict(s=f.Raw(data_key="\ud800", load_default="absent"), a=f.Raw()), EXCLUDE, '{"a": 1, "\\u00e9": 2}'),
 ])
 def test_attributes_and_keys_read_twice(fields, unknown, doc):
