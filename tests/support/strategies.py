@@ -85,15 +85,9 @@ HOLDERS = {"dict": dict, "decoy": Decoy, "subdict": SubDict, "ns": lambda a: typ
 HOSTILE_MODES = ["raise", "interrupt", "clear", "wrong"]
 
 
-def _parts(desc):
-    if isinstance(desc, Desc):
-        return list(desc.arg.values()) if desc.kind in HOLDERS else desc.arg if desc.kind == "gen" else []
-    return [*desc.keys(), *desc.values()] if type(desc) is dict else desc if type(desc) in (list, tuple) else []
-
-
 def tame(desc):
     """Whether a description holds no host value that changes its container."""
-    return not (isinstance(desc, Desc) and desc.arg == "clear") and all(tame(x) for x in _parts(desc))
+    return "hostile('clear')" not in repr(desc)  # drawn text is too short to spell it
 
 
 def materialise(desc):
