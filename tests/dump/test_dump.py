@@ -11,9 +11,9 @@ import weakref
 
 import pytest
 
-from corvane_core import MISSING, AccelFallback, DumpSerializer
+from corvane_core import MISSING, AccelFallback, DumpSerializer, LoadDeserializer
 from corvane_core import fields as f
-from tests.support.parity import D, check_dump, dfield, dplan, schema
+from tests.support.parity import D, check_dump, dfield, dplan, raiser, schema
 from tests.support.strategies import Boom, Color, LyingLen
 
 CAST = "'{}' object cannot be cast as '{}'"
@@ -62,12 +62,6 @@ def test_field_list_shrunk_while_decoding():
 
 def item(self, key):
     return f"item:{key}"
-
-
-def raiser(exc):
-    def fn(*_):
-        raise exc
-    return fn
 
 
 class Plain:
@@ -299,15 +293,18 @@ PLACES = {
     "constant": lambda s: (None, [dfield("k", (D.CONSTANT, s))]),
     "formatter": lambda s: (None, [dfield("k", (D.DATE_FORMAT, s, "%Y"))]),
     "nested_arg": lambda s: (None, [dfield("k", (D.NESTED, (s, []), False))]),
-    "missing": lambda s: (None, [dfield("k")]),
+    "missing": lambda s: (None, [dfield("k")]), "load_known_keys": None,
 }
 
 
 @pytest.mark.parametrize("place", sorted(PLACES))
 def test_plan_and_host_cycles_are_collected(place):
     s = Host()
-    s.plan = DumpSerializer(PLACES[place](s), s if place == "missing" else MISSING)
-    s.plan.run({"k": None}, False)
+    if place == "load_known_keys":
+        s.plan = LoadDeserializer((False, 1, s, []), MISSING)
+    else:
+        s.plan = DumpSerializer(PLACES[place](s), s if place == "missing" else MISSING)
+        s.plan.run({"k": None}, False)
     ref = weakref.ref(s)
     del s
     gc.collect()

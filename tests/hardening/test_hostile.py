@@ -12,14 +12,11 @@ import pytest
 from corvane_core import INCLUDE, MISSING, Schema
 from corvane_core import fields as f
 from corvane_core import validate as v
-from tests.support.parity import check_load, schema
+from tests.support.parity import check_load, raiser, schema
 from tests.support.strategies import Boom, Hooks
 
 
-def boom(*_):
-    raise Boom
-
-
+boom = raiser(Boom)
 BadLen = type("BadLen", (), {"__len__": boom})
 
 

@@ -18,7 +18,7 @@ from hypothesis import strategies as st
 
 from corvane_core import AccelFallback
 from corvane_core import fields as f
-from tests.support.parity import D, check_dump, dfield, dplan, schema
+from tests.support.parity import D, check_dump, dfield, dplan, raiser, schema
 
 VALUE = schema(v=f.Raw())
 
@@ -86,17 +86,13 @@ def _own_items(d):
     return d
 
 
-def _raising(self):
-    raise KeyError("boom")
-
-
 P = collections.namedtuple("P", "x y")
 Ordered = type("Ordered", (collections.OrderedDict,), {})
 PlainDict = type("Plain", (dict,), {})
 ItemsDict = type("Items", (dict,), {"items": lambda self: [("x", 1), ("y", 2)]})
 Reversed = type("Reversed", (list,), {"__iter__": lambda s: reversed(list(list.__iter__(s)))})
-Prop = type("Prop", (dict,), {"items": property(_raising)})
-Broken = type("Broken", (list,), {"__iter__": _raising})
+Prop = type("Prop", (dict,), {"items": property(raiser(KeyError("boom")))})
+Broken = type("Broken", (list,), {"__iter__": raiser(KeyError("boom"))})
 Sized = type("Sized", (tuple,), {"__len__": lambda self: 0})
 
 

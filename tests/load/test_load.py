@@ -11,7 +11,7 @@ import pytest
 from corvane_core import EXCLUDE, MISSING, AccelFallback, LoadDeserializer
 from corvane_core import fields as f
 from corvane_core import validate as v
-from tests.support.parity import L, check_load, lfield, lpayload, lplan, schema
+from tests.support.parity import L, check_load, lfield, lpayload, lplan, raiser, schema
 from tests.support.strategies import Color, Decoy, LyingLen
 
 CAST = "'{}' object cannot be cast as '{}'"
@@ -173,10 +173,7 @@ def test_conversions(field, value):
 
 
 def raising(exc):
-    def boom(*args):
-        raise exc()
-
-    return type("Raising", (), {"__contains__": boom, "__call__": boom, "__iter__": boom})()
+    return type("Raising", (), dict.fromkeys(["__contains__", "__call__", "__iter__"], raiser(exc)))()
 
 
 @pytest.mark.parametrize("exc", [KeyboardInterrupt, SystemExit])

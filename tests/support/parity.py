@@ -64,6 +64,13 @@ def lplan(*fields, **kw):
 INTERRUPTS = [0]
 
 
+def raiser(exc):
+    """A callable that raises ``exc``, whatever its arguments."""
+    def fn(*_):
+        raise exc
+    return fn
+
+
 def interrupt(*_):
     """Host code's KeyboardInterrupt, counted so that one swallowed by a call shows."""
     INTERRUPTS[0] += 1
