@@ -98,14 +98,11 @@ def mutate_doc(action):
     return fn
 
 
-def acting(mode):
-    return lambda *_: Hooks(mode)._act(None)
-
-
 # Host hooks that raise, interrupt or return the wrong type, as the mode says.
 HOOKED = {
-    "key_eq_on_lookup": lambda m: (None, colliding(m), None), "converter": lambda m: (Hook(acting(m)), base, None),
-    "validator": lambda m: (f.Raw(validate=acting(m)), base, None),
+    "key_eq_on_lookup": lambda m: (None, colliding(m), None),
+    "converter": lambda m: (Hook(lambda _: Hooks(m)._act(None)), base, None),
+    "validator": lambda m: (f.Raw(validate=lambda _: Hooks(m)._act(None)), base, None),
     "int_hook": lambda m: (None, with_(id=lambda: Hooks(m)), None),
     "partial_contains": lambda m: (f.Int(required=True), with_(hook=MISSING), Names(m)),
     "bool_membership_hash": lambda m: (f.Bool(), with_(hook=lambda: Hooks(m)), None),

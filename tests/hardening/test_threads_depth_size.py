@@ -40,11 +40,6 @@ def person(i):
     return {"id": i, "tags": [f"t{i}", i], "kids": [{"n": i + k, "y": k} for k in range(3)], "pair": [str(i), i / 2]}
 
 
-def result(fn):
-    o = Outcome(fn)
-    return o.kind, o.value
-
-
 DUMP, LOAD = Person.plans()
 
 
@@ -88,11 +83,12 @@ def test_threads_share_plans(busy_switching):
     exactly what the same calls give alone, while other threads do the same."""
     def work(index):
         mine = calls([person(100 * index + k) for k in range(4)])
-        alone = [result(c) for c in mine]
+        alone = [(o.kind, o.value) for o in map(Outcome, mine)]
         for r in range(40):
             for k in range(len(mine)):
                 c = (index + r + k) % len(mine)
-                assert result(mine[c]) == alone[c], c
+                o = Outcome(mine[c])
+                assert (o.kind, o.value) == alone[c], c
 
     run_threads(work, 6)
 

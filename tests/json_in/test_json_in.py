@@ -28,10 +28,6 @@ def wrapped(text):
     return (text.encode() if isinstance(text, str) else text).join([b'{"v": ', b"}"])
 
 
-def refused(doc):
-    assert check_loads(VALUE, doc).kind == "fallback", doc
-
-
 @pytest.mark.parametrize("doc", [
     '', '   ', '{"v": [1, 2]} x', '{"v": [1, 2]},', '{"v": [1,]}', '{"v": 1,}', '{,}', '{"v": [,1]}',
     "{'v': 1}", '{"v" 1}', '{v: 1}', '{"v": [1 2]}', '{"v": 1 "w": 2}', '\x0c{"v": 1}', '\u00a0{"v": 1}',
@@ -52,9 +48,8 @@ def refused(doc):
     *(b"1" + bytes([c]) for c in range(0x20) if c not in b" \t\n\r"),
 ]])
 def test_grammar_string_and_number_refusals(doc):
-    refused(doc)
-    if isinstance(doc, str):
-        refused(doc.encode())
+    for data in (doc, doc.encode()) if isinstance(doc, str) else (doc,):
+        assert check_loads(VALUE, data).kind == "fallback", data
 
 
 @pytest.mark.parametrize("text", [
