@@ -5,14 +5,13 @@ JSON text), plus what only the plan level shows: call arguments, identities, int
 import datetime
 import gc
 import ipaddress
-import uuid
 
 import pytest
 
-from corvane_core import EXCLUDE, INCLUDE, MISSING, RAISE, AccelFallback, LoadDeserializer, Schema
+from corvane_core import EXCLUDE, MISSING, AccelFallback, LoadDeserializer
 from corvane_core import fields as f
 from corvane_core import validate as v
-from tests.support.parity import L, check_load, lfield, lpayload, lplan, schema
+from tests.support.parity import L, check_load, lfield, lpayload, lplan, raiser, schema
 from tests.support.strategies import Color, Decoy, LyingLen
 
 CAST = "'{}' object cannot be cast as '{}'"
@@ -90,50 +89,13 @@ def test_field_list_shrunk_while_decoding_stops_at_its_end():
 # -- records ------------------------------------------------------------------------------------
 
 Rev = type("Rev", (list,), {"__iter__": lambda self: reversed(self)})  # iter() is what the host sees
-
-
-class Item(Schema):
-    label = f.Str(required=True)
-    qty = f.Int(validate=v.Range(0, 10))
-
-
-DEFAULT = object()
-RECORD = schema(
-    RAISE, id=f.Int(required=True), name=f.Str(load_default="anon"), note=f.Str(allow_none=True),
-    dflt=f.Raw(load_default=DEFAULT), x=f.Raw(attribute="a.b", data_key="X"), y=f.Raw(attribute="a.c"),
-    item=f.Nested(Item), items=f.Nested(Item, many=True), first=f.Pluck(Item, "label"),
-    labels=f.Pluck(Item, "label", many=True),
-)
-
-
-@pytest.mark.parametrize("data", [
-    {"id": 1}, {"id": "2", "name": "n", "note": None, "dflt": 5, "X": 1, "y": 2}, {}, {"id": None},
-    {"id": 1, "name": None}, {"id": 1, "zz": 0}, Decoy(id=1, name="s", zz=0), {"id": True},
-    {"id": 1, "item": {"label": "a", "qty": "3"}, "items": ({"label": "b"},), "first": "c", "labels": ["d"]},
-    {"id": 1, "item": {"qty": 1}}, {"id": 1, "item": {"label": "a", "qty": 11}}, {"id": 1, "items": [{"label": 1}, 5]},
-    {"id": 1, "items": {"label": "a"}}, {"id": 1, "labels": "ab"}, {"id": 1, "item": [{"label": "a"}]},
-    [{"id": 1}], 5, None,
-])
-@pytest.mark.parametrize("unknown", [None, EXCLUDE, INCLUDE])
-def test_records(data, unknown):
-    check_load(RECORD, data, unknown=unknown)
-    check_load(RECORD, [data, data], True, unknown=unknown)
+RECORD = schema(id=f.Int(required=True))
 
 
 @pytest.mark.parametrize("data, many", [((), True), (iter([{"id": 1}]), True), ([{"id": 1}], False),
                                         (Rev([{"id": 1}, {"id": "2"}]), True), (LyingLen([{"id": 1}]), True)])
 def test_many_wants_a_list_or_tuple(data, many):
     check_load(RECORD, data, many, exact=False)
-
-
-@pytest.mark.parametrize("fields, data", [
-    (dict(x=f.Raw(attribute="a.b"), y=f.Raw(attribute="a.c"), z=f.Raw(attribute="q.r.s")), {"x": 1, "y": 2, "z": 3}),
-    (dict(x=f.Raw(attribute="a.b"), y=f.Raw(attribute="a")), {"x": 1, "y": 2}),
-    (dict(y=f.Raw(attribute="a"), x=f.Raw(attribute="a.b")), {"x": 1, "y": 2}),
-    (dict(k=f.Raw(attribute="a..b"), m=f.Raw(attribute=".a"), n=f.Raw(attribute="a.")), {"k": 1, "m": 2, "n": 3}),
-])
-def test_dotted_attributes_share_and_clash(fields, data):
-    check_load(schema(**fields), data)
 
 
 class Spy(f.Field):
@@ -159,17 +121,6 @@ def test_delegated_fields_get_value_name_data_and_selection(data, partial, call)
     check_load(schema(EXCLUDE, n=Spy(data_key="k", attribute="attr")), data, partial=partial, host=False)
     assert [(v, kw) for v, n, d, kw in Spy.calls[:1]] == ([call] if call else [])
     assert all(n == "n" and d == data for v, n, d, kw in Spy.calls)
-
-
-@pytest.mark.parametrize("known", [frozenset({"a", 1}), {"a", 1}, ("b", "a", 1)])
-@pytest.mark.parametrize("data, ok", [({1: 0, "a": 0}, True), ({"a": 0, 1: 0}, True), ({"a": 0, "c": 0}, False)])
-def test_reject_tests_every_key_against_known_keys(known, data, ok):
-    d = lplan(lfield("a"), unknown="raise", known=known)
-    if ok:
-        assert d.run(data, False, None) == {"a": 0}
-    else:
-        with pytest.raises(AccelFallback):
-            d.run(data, False, None)
 
 
 @pytest.mark.parametrize("policy", ["raise", "include"])
@@ -205,21 +156,6 @@ def test_deep_plans_release_their_depth_and_reentry_works():
 
 # -- conversions and validators -----------------------------------------------------------------
 
-class Grow(f.Custom):
-    """Appends to the list being loaded, so that a position-counting walk sees it."""
-
-    target = []
-
-    def _deserialize(self, value, attr, data):
-        Grow.target.append("extra")
-        return value
-
-
-def growing():
-    Grow.target = ["a", "b"]
-    return {"x": Grow.target}
-
-
 @pytest.mark.parametrize("field, value", [
     (f.Dict(), Decoy(a=1)), (f.Dict(keys=f.Int()), Decoy({"1": None, 1: "x"})), (f.List(f.Int()), Rev(["1", "2"])),
     (f.Int(), "1" * 5000), (f.Int(), 7.9), (f.Float(allow_nan=True), "inf"), (f.Float(), 10**400),
@@ -236,29 +172,8 @@ def test_conversions(field, value):
     check_load(schema(x=field), {"x": value}, exact=not isinstance(value, LyingLen))  # a lying length goes back
 
 
-def test_tuple_of_counts_what_iteration_yields():
-    cls = schema(x=f.Tuple([Grow(), Grow()]))
-    check_load(cls, growing, exact=False, host=False)
-    with pytest.raises(AccelFallback):
-        cls.plans()[1].run(growing(), False, None)
-    assert Grow.target == ["a", "b", "extra", "extra"]  # the third item was never converted
-
-
-def test_uuid_keyword_call_and_identity_returns():
-    calls = []
-    rec = type("Rec", (), {"__init__": lambda self, *a, **kw: calls.append((a, kw))})
-    raw, one = bytes(range(16)), lambda e, x: lplan(lfield("v", e)).run({"v": x}, False, None)["v"]
-    one((L.UUID, rec), raw), one((L.UUID, rec), "abc")
-    assert calls == [((), {"bytes": raw}), (("abc",), {})]
-    u, s, big = uuid.uuid4(), "".join(["x"] * 30), 10**30
-    assert one((L.UUID, uuid.UUID), u) is u and one((L.TEXT,), s) is s and one((L.INT,), big) is big
-
-
 def raising(exc):
-    def boom(*args):
-        raise exc()
-
-    return type("Raising", (), {"__contains__": boom, "__call__": boom, "__iter__": boom})()
+    return type("Raising", (), dict.fromkeys(["__contains__", "__call__", "__iter__"], raiser(exc)))()
 
 
 @pytest.mark.parametrize("exc", [KeyboardInterrupt, SystemExit])
@@ -299,13 +214,6 @@ def test_validators(validator, values):
     for value in values:
         check_load(cls, {"x": value}, exact=not isinstance(validator, v.OneOf) or type(validator.choices) is not type(
             iter([])), host=False)
-
-
-def test_validators_run_in_order_and_stop_at_the_first_invalid():
-    seen = []
-    spies = [lambda x, t=t, r=r: seen.append(t) or r for t, r in [("a", 1), ("b", False), ("c", 1)]]
-    check_load(schema(x=f.Raw(validate=spies)), {"x": 1}, host=False)
-    assert seen and seen == ["a", "b"] * (len(seen) // 2)
 
 
 # -- partial selections ---------------------------------------------------------------------------

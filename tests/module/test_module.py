@@ -28,16 +28,6 @@ def test_exports_reimport_and_the_fallback_type():
         assert {n for n in vars(cls) if not n.startswith("__")} == {"run", "run_json"}
 
 
-@pytest.mark.parametrize("method, signature, doc", [
-    (_core.DumpSerializer.run, "($self, obj, many)", "Serialize ``obj`` (or each element if ``many``) into a dict"),
-    (_core.DumpSerializer.run_json, "($self, obj, many)", "Serialize ``obj`` straight to a JSON string, fusing"),
-    (_core.LoadDeserializer.run, "($self, data, many, partial)", "Deserialize ``data``; raises ``AccelFallback``"),
-    (_core.LoadDeserializer.run_json, "($self, data, many, partial)", "SPIKE (Design A): fused ``loads`` \u2014 parse"),
-])
-def test_method_signatures_and_docstrings(method, signature, doc):
-    assert method.__text_signature__ == signature and method.__doc__.startswith(doc)
-
-
 @pytest.mark.parametrize("call, message", [
     (lambda: _core.DumpSerializer((None, [])), "missing required argument 'missing'"),
     (lambda: _core.LoadDeserializer(payload=(None, [])), "missing required argument 'missing'"),

@@ -1,32 +1,21 @@
-"""One leak check for every test:
+"""One leak check for every test: ``assert_no_leak(fn, ...)`` calls ``fn`` ``warmup`` times,
+then repeatedly (whatever it raises but SystemExit is a path too), and fails when a
+reference to an object in ``watch`` was kept, and
 
-    assert_no_leak(fn, *, rounds=2000, warmup=200, slack=64 * 1024, resident=None, watch=())
+- on a debug interpreter whose total the extension counts into (``counts_references``):
+  when ``sys.gettotalrefcount`` grew in every batch of calls, which sees each lost
+  reference exactly;
+- elsewhere: when tracemalloc saw ``slack`` bytes or more kept, or, with ``resident``, the
+  resident set grew that much (native memory; not under AddressSanitizer's quarantine).
 
-``fn`` is called ``warmup`` times first, so that caches and interned names settle, then
-repeatedly; whatever it raises is ignored (failure paths are paths too), except
-SystemExit. The check fails when, over the repeated calls, the reference count of an
-object in ``watch`` changed (a reference kept per call), and
-
-- where the interpreter keeps a reference total and the extension counts into it (see
-  ``counts_references``): when ``sys.gettotalrefcount`` grew in every batch of calls.
-  That sees each lost reference exactly; the memory measurements below are left to the
-  runs on release interpreters, where they are cheaper.
-- elsewhere: when the Python allocations seen by tracemalloc grew by ``slack`` bytes or
-  more, or, if ``resident`` is given, when the process's resident set grew by that many
-  bytes or more, which also shows native memory kept per call (Linux only; not measured
-  under AddressSanitizer, whose quarantine grows the resident set whatever the code does).
-
-The reference total needs both a debug interpreter and an extension built for it: an
-extension compiled against release headers changes ``ob_refcnt`` inline, so a debug
-interpreter's total drifts with each call without any leak. A debug build for the
-stable ABI calls ``_Py_IncRef`` and ``_Py_DecRef`` instead, which the loaded module's
-dynamic symbol table shows; the module's own attributes are the same in both builds.
+An extension built against release headers changes ``ob_refcnt`` inline, so the debug
+total drifts without any leak; a debug build for the stable ABI calls ``_Py_IncRef`` and
+``_Py_DecRef`` instead, which the module's dynamic symbol table shows.
 """
 
 import functools
 import gc
 import os
-import struct
 import sys
 import tracemalloc
 
@@ -42,31 +31,6 @@ def _repeat(fn, n):
                 raise
 
 
-def _dynamic_symbols(path):
-    """Names in the dynamic symbol table of the ELF file at ``path`` (empty for other formats)."""
-    with open(path, "rb") as f:
-        data = f.read()
-    if data[:4] != b"\x7fELF":
-        return frozenset()
-    e = "<" if data[5] == 1 else ">"
-    if data[4] == 2:  # 64-bit
-        (shoff,), (shentsize, shnum) = struct.unpack_from(e + "Q", data, 0x28), struct.unpack_from(e + "HH", data, 0x3A)
-        shdr, sym_size = e + "IIQQQQIIQQ", 24
-    else:
-        (shoff,), (shentsize, shnum) = struct.unpack_from(e + "I", data, 0x20), struct.unpack_from(e + "HH", data, 0x2E)
-        shdr, sym_size = e + "IIIIIIIIII", 16
-    sections = [struct.unpack_from(shdr, data, shoff + i * shentsize) for i in range(shnum)]
-    names = set()
-    for _, kind, _, _, offset, size, link, _, _, _ in sections:
-        if kind != 11:  # SHT_DYNSYM
-            continue
-        strings = sections[link][4]
-        for at in range(offset, offset + size, sym_size):
-            start = strings + struct.unpack_from(e + "I", data, at)[0]  # st_name comes first in both layouts
-            names.add(data[start:data.index(b"\0", start)].decode())
-    return frozenset(names)
-
-
 @functools.lru_cache(maxsize=None)
 def counts_references():
     """True when ``sys.gettotalrefcount`` exists and the loaded ``_core`` updates it."""
@@ -74,7 +38,10 @@ def counts_references():
         return False
     from corvane_core import _core
 
-    return {"_Py_IncRef", "_Py_DecRef"} <= _dynamic_symbols(_core.__file__)
+    with open(_core.__file__, "rb") as f:
+        image = f.read()
+    # Names in the dynamic string table stand between NUL bytes; a release build has neither.
+    return all(b"\0%s\0" % name in image for name in (b"_Py_IncRef", b"_Py_DecRef"))
 
 
 def _resident():
@@ -95,7 +62,6 @@ def _total_growth(fn, per_batch):
 
 
 def assert_no_leak(fn, *, rounds=2000, warmup=200, slack=64 * 1024, resident=None, watch=()):
-    """Fails if repeated calls of ``fn`` keep memory or references (see the module docstring)."""
     _repeat(fn, warmup)
     gc.collect()
     before_refs = [sys.getrefcount(o) for o in watch]

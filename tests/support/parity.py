@@ -64,6 +64,13 @@ def lplan(*fields, **kw):
 INTERRUPTS = [0]
 
 
+def raiser(exc):
+    """A callable that raises ``exc``, whatever its arguments."""
+    def fn(*_):
+        raise exc
+    return fn
+
+
 def interrupt(*_):
     """Host code's KeyboardInterrupt, counted so that one swallowed by a call shows."""
     INTERRUPTS[0] += 1
@@ -149,16 +156,17 @@ def assert_same(whole, pure, what):
     assert ok, f"{what}: host call gave {whole!r} but the pure path {pure!r}"
 
 
-def _fresh(make):
-    return make if callable(make) and not isinstance(make, type) else (lambda: make)
+def _fresh(value):
+    make = value if callable(value) and not isinstance(value, type) else (lambda: value)
+    make()  # a factory that cannot build its input would fail every path alike, and pass
+    return make
 
 
 def check_dump(cls, obj, many=False, *, fast=False, host=True):
     """``run`` and ``run_json`` of ``cls``'s plan against the pure dump and json.dumps of
     it; ``obj`` may be a factory, called afresh for each path. With ``fast`` the plan
-    must not fall back; with ``host`` (no host code with side effects, which a re-run
-    after a fallback would repeat) the host's own call must match. Returns the plan's
-    two outcomes."""
+    must not fall back; with ``host`` (no host code whose side effects a re-run after a
+    fallback would repeat) the host's own call must match too."""
     make = _fresh(obj)
     plan, instance = cls.plans()[0], cls()
     pure = Outcome(lambda: _pure.dump(cls, make(), many))
@@ -177,8 +185,7 @@ def check_dump(cls, obj, many=False, *, fast=False, host=True):
 def check_load(cls, data, many=False, partial=None, *, fast=False, exact=True, host=True, unknown=None):
     """``run`` (and ``run_json`` on the JSON text, as str and bytes, when there is one)
     of ``cls``'s plan against the pure load. With ``exact`` (no one-shot input) ``run``
-    falls back only where the pure path reports invalid input. Returns the plan's
-    outcomes."""
+    falls back only where the pure path reports invalid input."""
     make = _fresh(data)
     plan = cls.plans(unknown)[1]
     policy = unknown or cls._unknown
@@ -198,8 +205,7 @@ def check_load(cls, data, many=False, partial=None, *, fast=False, exact=True, h
 
 def check_loads(cls, text, many=False, partial=None, *, fast=False, exact=False, unknown=None):
     """``run_json`` of ``text`` against the pure load of json.loads(text). With ``exact``
-    it falls back only where the pure path fails; with ``fast``, never. Returns the
-    plan's outcome."""
+    it falls back only where the pure path fails; with ``fast``, never."""
     ref = Outcome(lambda: _pure.load(cls, json.loads(text), many, partial, unknown or cls._unknown))
     accel = Outcome(lambda: cls.plans(unknown)[1].run_json(text, many, partial))
     assert_agree(accel, ref, lambda: f"run_json of {text!r} partial={partial!r}")
