@@ -145,38 +145,10 @@ int parse_field(PyObject* entry, Arena& arena, FieldSpec& f) noexcept {
     return payload::split_path(f.attribute, arena, f.path);
 }
 
-// The template as the attributes of an instance of a class of its own: such a dict, and
-// every copy of it, shares the class's table of keys where the interpreter does that, so
-// a record gets only a row of values. Null (no error) when the instance's dict is not
-// exactly the keys in field order mapped to None (a key naming a slot of `object`).
-PyObject* shared_template(const Serializer& s) noexcept {
-    Ref cls = Ref::steal(PyObject_CallFunction(reinterpret_cast<PyObject*>(&PyType_Type), "s(O){}", "record",
-                                               reinterpret_cast<PyObject*>(&PyBaseObject_Type)));
-    Ref instance = Ref::steal(cls ? PyObject_CallNoArgs(cls.get()) : nullptr);
-    if (!instance) return nullptr;
-    for (const FieldSpec& f : s.fields) {
-        if (PyObject_SetAttr(instance.get(), f.out_key, Py_None) < 0) {
-            PyErr_Clear();
-            return nullptr;
-        }
-    }
-    Ref attrs = Ref::steal(PyObject_GenericGetDict(instance.get(), nullptr));
-    if (!attrs || !PyDict_CheckExact(attrs.get()) ||
-        PyDict_Size(attrs.get()) != static_cast<Py_ssize_t>(s.fields.size())) {
-        PyErr_Clear();
-        return nullptr;
-    }
-    Py_ssize_t pos = 0;
-    PyObject *key, *value;
-    for (const FieldSpec& f : s.fields) {
-        if (!PyDict_Next(attrs.get(), &pos, &key, &value) || key != f.out_key || value != Py_None) return nullptr;
-    }
-    return PyDict_Copy(attrs.get());
-}
-
-// An empty dict grows twice on its way to a dozen keys; a copy of a dict holding the
-// keys is sized once. Only for distinct exact-str keys, whose hash and equality are
-// fixed, so that every store of a record lands on the template's own entry.
+// An empty dict grows twice on its way to a dozen keys; a copy of a dict merged from
+// the keys is sized once. Only for distinct exact-str keys, whose hash and equality are
+// fixed, so that every store of a record lands on the template's own entry, and only
+// past the five keys that a new dict's first table holds, below which nothing is saved.
 int make_template(Serializer& s, Arena& arena) noexcept {
     if (s.fields.size() <= 5) return 0;
     Ref keys = Ref::steal(PyDict_New());
@@ -186,8 +158,6 @@ int make_template(Serializer& s, Arena& arena) noexcept {
         if (PyDict_SetItem(keys.get(), f.out_key, Py_None) < 0) return -1;
     }
     if (PyDict_Size(keys.get()) != static_cast<Py_ssize_t>(s.fields.size())) return 0;
-    if (PyObject* shared = shared_template(s)) return (s.out_template = arena.adopt(shared)) ? 0 : -1;
-    if (PyErr_Occurred()) return -1;
     // Merging into an empty dict sizes the table for the final count in one step.
     Ref sized = Ref::steal(PyDict_New());
     if (!sized || PyDict_Update(sized.get(), keys.get()) < 0) return -1;
