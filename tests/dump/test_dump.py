@@ -364,3 +364,14 @@ def test_host_code_order(keys):
         out = dump(Obj())
         runs.append((out, list(out), log[:]))
     assert runs[1] == runs[0]
+
+
+@pytest.mark.parametrize("special", ["__dict__", "__class__", "__weakref__", "__doc__", "", "a b"])
+def test_wide_record_keys_that_attributes_cannot_hold_alike(special):
+    keys = ["a", special, "b", "c", "d", "e", "f"]
+    cls = schema(**{f"k{i}": f.Raw(data_key=k, attribute=f"k{i}") for i, k in enumerate(keys)})
+    plan = cls.plans()[0]
+    for obj in ({}, {"k1": 1}, {f"k{i}": i for i in range(7)}):
+        pure = _pure.dump(cls, obj, False)
+        out = plan.run(obj, False)
+        assert (out, list(out)) == (pure, list(pure))
