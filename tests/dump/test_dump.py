@@ -143,20 +143,7 @@ def test_records_defaults_delegates_and_many(obj, many):
 
 # -- elements --------------------------------------------------------------------------------
 
-class StrSub(str):
-    def __str__(self):
-        return "overridden"
-
-
-def mutating(mutate):
-    """A custom field whose first conversion changes the container being walked."""
-    class Mutates(f.Custom):
-        def _serialize(self, value, attr, obj):
-            if Mutates.armed:
-                Mutates.armed = False
-                mutate(Mutates.target)
-            return value
-    return Mutates
+StrSub = type("StrSub", (str,), {"__str__": lambda self: "overridden"})
 
 
 CONTAINERS = {
@@ -173,7 +160,13 @@ CONTAINERS = {
 @pytest.mark.parametrize("name", sorted(CONTAINERS))
 def test_containers_mutated_while_walked(name):
     kind, mutate = CONTAINERS[name]
-    Mutates = mutating(mutate)
+
+    class Mutates(f.Custom):  # its first conversion changes the container being walked
+        def _serialize(self, value, attr, obj):
+            if Mutates.armed:
+                Mutates.armed = False
+                mutate(Mutates.target)
+            return value
     field = {f.Dict: lambda: f.Dict(values=Mutates()), f.List: lambda: f.List(Mutates()),
              f.Tuple: lambda: f.Tuple([Mutates(), f.Raw(), f.Raw()])}[kind]()
 
