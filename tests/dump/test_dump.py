@@ -121,9 +121,7 @@ def test_dict_lookup_runs_key_equality_once(attr):
     assert len(calls) == one_lookup
 
 
-class Later(f.Field):
-    """A host field of its own: the plan calls its serialize."""
-
+class Later(f.Field):  # a host field of its own: the plan calls its serialize
     def serialize(self, attr, obj, s):
         return obj.get("d", MISSING) if isinstance(obj, dict) else (attr, type(s).__name__)
 

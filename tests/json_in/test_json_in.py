@@ -356,7 +356,7 @@ def test_random_literals():
 
 
 # Shortcuts that must not show in results: escaped strings decoded straight to their
-# code units, values shared within a call, boolean answers taken once, None left in place.
+# code units, values shared within a call, boolean answers taken once.
 STRS = schema(EXCLUDE, v=f.List(f.Str()))
 
 
@@ -397,11 +397,3 @@ def test_boolean_answers(truthy, falsy):
         asked.clear()
         cls.plans()[1].run_json('{"v": [false, true, true]}', False, None)
         assert len(asked) == 2  # once per true node, as json.loads and run would
-
-
-@pytest.mark.parametrize("doc", [{"a": None, "c": 1}, {"c": None, "b": None, "a": 2}, {}])
-def test_null_and_none_defaults_in_a_wide_record(doc):
-    cls = schema(EXCLUDE, a=f.Int(allow_none=True), b=f.Int(allow_none=True, load_default=None),
-                 c=f.Int(allow_none=True, load_default=7), d=f.Str(load_default=None),
-                 e=f.Int(allow_none=True), g=f.Int(allow_none=True), h=f.Int(allow_none=True))
-    check_loads(cls, json.dumps([doc, doc]), many=True, exact=True)

@@ -98,9 +98,7 @@ def test_many_wants_a_list_or_tuple(data, many):
     check_load(RECORD, data, many, exact=False)
 
 
-class Spy(f.Field):
-    """A host field the plan calls itself."""
-
+class Spy(f.Field):  # a host field the plan calls itself
     calls = []
 
     def deserialize(self, value, name=None, data=None, **kw):
