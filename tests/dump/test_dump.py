@@ -121,9 +121,7 @@ def test_dict_lookup_runs_key_equality_once(attr):
     assert len(calls) == one_lookup
 
 
-class Later(f.Field):
-    """A host field of its own: the plan calls its serialize."""
-
+class Later(f.Field):  # a host field of its own: the plan calls its serialize
     def serialize(self, attr, obj, s):
         return obj.get("d", MISSING) if isinstance(obj, dict) else (attr, type(s).__name__)
 
@@ -143,20 +141,7 @@ def test_records_defaults_delegates_and_many(obj, many):
 
 # -- elements --------------------------------------------------------------------------------
 
-class StrSub(str):
-    def __str__(self):
-        return "overridden"
-
-
-def mutating(mutate):
-    """A custom field whose first conversion changes the container being walked."""
-    class Mutates(f.Custom):
-        def _serialize(self, value, attr, obj):
-            if Mutates.armed:
-                Mutates.armed = False
-                mutate(Mutates.target)
-            return value
-    return Mutates
+StrSub = type("StrSub", (str,), {"__str__": lambda self: "overridden"})
 
 
 CONTAINERS = {
@@ -173,7 +158,13 @@ CONTAINERS = {
 @pytest.mark.parametrize("name", sorted(CONTAINERS))
 def test_containers_mutated_while_walked(name):
     kind, mutate = CONTAINERS[name]
-    Mutates = mutating(mutate)
+
+    class Mutates(f.Custom):  # its first conversion changes the container being walked
+        def _serialize(self, value, attr, obj):
+            if Mutates.armed:
+                Mutates.armed = False
+                mutate(Mutates.target)
+            return value
     field = {f.Dict: lambda: f.Dict(values=Mutates()), f.List: lambda: f.List(Mutates()),
              f.Tuple: lambda: f.Tuple([Mutates(), f.Raw(), f.Raw()])}[kind]()
 

@@ -27,8 +27,6 @@ class Holder:
 
 
 class Hook(f.Custom):
-    """A custom field whose conversion is a given host callable."""
-
     def __init__(self, fn, **kw):
         super().__init__(**kw)
         self.fn = fn
@@ -92,10 +90,7 @@ class Names:
 
 
 def mutate_doc(action):
-    def fn(value):
-        action(Holder.doc)
-        return value
-    return fn
+    return lambda value: (action(Holder.doc), value)[1]
 
 
 # Host hooks that raise, interrupt or return the wrong type, as the mode says.

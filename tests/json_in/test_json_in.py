@@ -16,7 +16,7 @@ from hypothesis import HealthCheck, given, settings
 
 from corvane_core import EXCLUDE, INCLUDE, AccelFallback, Schema
 from corvane_core import fields as f
-from tests.support.parity import L, check_loads, lfield, lpayload, lplan, same, schema, shared_dir
+from tests.support.parity import L, check_loads, lfield, lpayload, lplan, raiser, same, schema, shared_dir
 from tests.support.strategies import json_texts
 
 VALUE = schema(EXCLUDE, v=f.Raw(allow_none=True))
@@ -75,15 +75,11 @@ def test_depth_is_bounded_at_200_levels(levels, ok, open_, close):
     assert (check_loads(VALUE, doc).kind == "ok") == ok
 
 
-class DecodingBytes(bytes):
-    def decode(self, *args):
-        return '{"v": 2}'
-
-
 @pytest.mark.parametrize("data, ok", [
     (b'{"v": 1}', True), (type("S", (str,), {})('{"v": 1}'), True), (type("B", (bytes,), {})(b'{"v": 1}'), True),
     (bytearray(b'{"v": 1}'), False), (memoryview(b'{"v": 1}'), False), (None, False), ({"v": 1}, False),
-    (type("L", (str,), {"startswith": lambda s, *a: True})('{"v": 1}'), False), (DecodingBytes(b'{"v": 1}'), False),
+    (type("L", (str,), {"startswith": lambda s, *a: True})('{"v": 1}'), False), 
+    (type("DecodingBytes", (bytes,), {"decode": lambda s, *a: '{"v": 2}'})(b'{"v": 1}'), False),
     # A lone surrogate has no UTF-8 form; json.loads takes it, so the host must run.
     ('{"v": "\ud800"}', False), ('{"v": 1, "w": "\udfff"}', False),
 ])
@@ -220,25 +216,11 @@ def test_many_nested_schemas_keep_their_key_matches():
 def test_known_keys_changed_by_host_code_are_seen():
     """A set may change while records load (only a frozenset's answers are reused)."""
     known, calls = {"a", "b"}, []
-
-    def convert(value, *_):
-        calls.append(value)
-        if len(calls) == 2:
-            known.discard("b")
-        return value
-
+    convert = (L.CALL_FIELD, lambda v, *_: calls.append(v) or len(calls) == 2 and known.discard("b") or v)
     with pytest.raises(AccelFallback):
-        lplan(lfield("a", (L.CALL_FIELD, convert)), unknown="raise", known=known).run_json(
+        lplan(lfield("a", convert), unknown="raise", known=known).run_json(
             '[{"a": 1, "b": 0}, {"a": 2, "b": 0}]', True, None)
     assert calls == [1, 2]
-
-
-class Known:
-    def __init__(self, exc):
-        self.exc = exc
-
-    def __contains__(self, key):
-        raise self.exc
 
 
 @pytest.mark.parametrize("rest, exc, reaches", [
@@ -249,7 +231,7 @@ class Known:
     (", x", KeyboardInterrupt, KeyboardInterrupt),  # an interrupt is never swallowed
 ])
 def test_host_error_in_an_early_record_of_a_malformed_document(rest, exc, reaches):
-    plan = lplan(unknown="raise", known=Known(exc))
+    plan = lplan(unknown="raise", known=type("Known", (), {"__contains__": raiser(exc)})())
     for data in ('[{"a": 1}' + rest, ('[{"a": 1}' + rest).encode()):
         with pytest.raises(reaches):
             plan.run_json(data, True, None)
@@ -265,16 +247,6 @@ FILES = sorted(p.name for p in CORPUS.iterdir() if p.suffix == ".json") if CORPU
 
 # json.loads takes these three, and so does our parse.
 NON_FINITE = {"n_number_NaN.json", "n_number_infinity.json", "n_number_minus_infinity.json"}
-
-
-def fallback_reason(raw):
-    """Why a document may legitimately go back to the host, or None."""
-    text = raw.decode("utf-8", "replace")
-    if re.search(r"(?<![.\deE+-])-?\d{19,}", text):
-        return "integer part of 19+ digits"
-    if max(text.count("["), text.count("{")) >= 199:
-        return "nesting deeper than 200"
-    return None
 
 
 @pytest.mark.skipif(CORPUS is None, reason="JSON conformance corpus not found beside the checkout")
@@ -294,8 +266,10 @@ def test_conformance_file(name):
             kinds.add(check_loads(cls, doc.decode("utf-8")).kind)
         except UnicodeDecodeError:
             pass
-    if name.startswith("y_") and "fallback" in kinds:
-        assert fallback_reason(raw), f"{name} fell back without a known reason"
+    if name.startswith("y_") and "fallback" in kinds:  # only for a 19+ digit integer part or deep nesting
+        text = raw.decode("utf-8", "replace")
+        deep = max(text.count("["), text.count("{")) >= 199
+        assert deep or re.search(r"(?<![.\deE+-])-?\d{19,}", text), name
     elif name in NON_FINITE:
         assert kinds == {"ok"}
     elif name.startswith("n_"):
@@ -382,7 +356,7 @@ def test_random_literals():
 
 
 # Shortcuts that must not show in results: escaped strings decoded straight to their
-# code units, values shared within a call, boolean answers taken once, None left in place.
+# code units, values shared within a call, boolean answers taken once.
 STRS = schema(EXCLUDE, v=f.List(f.Str()))
 
 
@@ -405,15 +379,9 @@ def test_repeated_and_unique_values_across_cache_windows():
     check_loads(schema(EXCLUDE, v=f.List(f.Nested(rec))), json.dumps({"v": rows}), fast=True)
 
 
-class Truthy:
-    calls = 0
-
-    def __hash__(self):
-        return hash(True)
-
-    def __eq__(self, other):
-        Truthy.calls += 1
-        return other is True
+asked = []
+Truthy = type("Truthy", (), {"__hash__": lambda s: hash(True),
+                             "__eq__": lambda s, o: asked.append(o) or o is True})
 
 
 @pytest.mark.parametrize("truthy, falsy", [
@@ -426,14 +394,6 @@ def test_boolean_answers(truthy, falsy):
     check_loads(cls, '{"v": [false, false]}', exact=True)
     check_loads(cls, '{"v": [false, true, true]}')
     if any(isinstance(t, Truthy) for t in truthy):
-        Truthy.calls = 0
+        asked.clear()
         cls.plans()[1].run_json('{"v": [false, true, true]}', False, None)
-        assert Truthy.calls == 2  # once per true node, as json.loads and run would
-
-
-@pytest.mark.parametrize("doc", [{"a": None, "c": 1}, {"c": None, "b": None, "a": 2}, {}])
-def test_null_and_none_defaults_in_a_wide_record(doc):
-    cls = schema(EXCLUDE, a=f.Int(allow_none=True), b=f.Int(allow_none=True, load_default=None),
-                 c=f.Int(allow_none=True, load_default=7), d=f.Str(load_default=None),
-                 e=f.Int(allow_none=True), g=f.Int(allow_none=True), h=f.Int(allow_none=True))
-    check_loads(cls, json.dumps([doc, doc]), many=True, exact=True)
+        assert len(asked) == 2  # once per true node, as json.loads and run would

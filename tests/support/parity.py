@@ -30,7 +30,6 @@ def shared_dir(env, name, marker):
 
 
 def schema(unknown=RAISE, **fields):
-    """A schema class with these fields."""
     fields["Meta"] = type("Meta", (), {"unknown": unknown})
     return SchemaMeta("S", (Schema,), fields)
 
@@ -65,7 +64,6 @@ INTERRUPTS = [0]
 
 
 def raiser(exc):
-    """A callable that raises ``exc``, whatever its arguments."""
     def fn(*_):
         raise exc
     return fn

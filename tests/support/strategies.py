@@ -161,7 +161,6 @@ LIST_CHECKS = [lambda: v.Length(max=2), lambda: v.ContainsOnly([1, 2, "a", None]
 
 
 def sometimes(main, other, weight=4):
-    """``main`` most of the time, ``other`` now and then."""
     return st.one_of(*([main] * weight), other)
 
 
