@@ -53,24 +53,9 @@ PyObject* convert(Walk& walk, const LoadElement& e, const JsonValue& v, const Pa
     return load::apply(e, walk.ctx, py.get(), partial);
 }
 
-// Whether `x in s` runs no host code whatever x is among True and False: an exact
-// frozenset (which cannot change) of builtin scalars. -1 with an exception set.
-int plain_scalar_frozenset(PyObject* s) noexcept {
-    if (!PyFrozenSet_CheckExact(s)) return 0;
-    Ref it = Ref::steal(PyObject_GetIter(s));
-    if (!it) return -1;
-    while (PyObject* raw = PyIter_Next(it.get())) {
-        Ref item = Ref::steal(raw);
-        PyTypeObject* t = Py_TYPE(raw);
-        if (t != &PyUnicode_Type && t != &PyLong_Type && t != &PyBool_Type && t != &PyFloat_Type &&
-            t != &PyBytes_Type && raw != Py_None)
-            return 0;
-    }
-    return PyErr_Occurred() ? -1 : 1;
-}
-
-// A BoolSet element's value for a JSON boolean. Its sets usually hold plain scalars, so
-// the answers are fixed for the call and taken once; otherwise every node is tested.
+// A BoolSet element's value for a JSON boolean. Its sets usually hold plain scalars
+// (LoadElement::plain_sets), so the answers are fixed for the call and taken once;
+// otherwise every node is tested.
 PyObject* bool_set_json(Walk& walk, const LoadElement& e, bool b, const Partial& partial) noexcept {
     PyObject* in = b ? Py_True : Py_False;
     Walk::BoolAnswers* found = nullptr;
@@ -85,10 +70,7 @@ PyObject* bool_set_json(Walk& walk, const LoadElement& e, bool b, const Partial&
     }
     if (!found && walk.bool_answers.size() < Walk::kMaxBoolElements) {
         Walk::BoolAnswers answers{&e, nullptr, nullptr};
-        int plain = plain_scalar_frozenset(e.true_values);
-        if (plain > 0) plain = plain_scalar_frozenset(e.false_values);
-        if (plain < 0) return nullptr;
-        if (plain) {
+        if (e.plain_sets) {
             // An answer that falls back stays undecided: a node that needs it asks again.
             for (PyObject* x : {Py_False, Py_True}) {
                 PyObject* r = load::apply(e, walk.ctx, x, partial);

@@ -112,7 +112,7 @@ struct Walk {
     IntCache ints;
 
     // What a BoolSet element gives for JSON true and false, where no host code can take
-    // part in the membership tests (see fixed_bool_answers); decided once per call.
+    // part in the membership tests (see LoadElement::plain_sets); decided once per call.
     struct BoolAnswers {
         const load::LoadElement* element;
         PyObject* on_false;  // borrowed True or False; null when not fixed
