@@ -198,13 +198,11 @@ PyObject* shared_template(const Serializer& s) noexcept {
 // keys is sized once. Only for distinct exact-str keys, whose hash and equality are
 // fixed, so that every store of a record lands on the template's own entry.
 int make_template(Serializer& s, Arena& arena) noexcept {
-    if (s.fields.size() <= 5) return 0;
+    if (s.fields.size() <= 5 || !s.plain_keys) return 0;
     Ref keys = Ref::steal(PyDict_New());
     if (!keys) return -1;
-    for (const FieldSpec& f : s.fields) {
-        if (!PyUnicode_CheckExact(f.out_key)) return 0;
+    for (const FieldSpec& f : s.fields)
         if (PyDict_SetItem(keys.get(), f.out_key, Py_None) < 0) return -1;
-    }
     if (PyDict_Size(keys.get()) != static_cast<Py_ssize_t>(s.fields.size())) return 0;
     if (PyObject* shared = shared_template(s)) return (s.out_template = arena.adopt(shared)) ? 0 : -1;
     if (PyErr_Occurred()) return -1;
