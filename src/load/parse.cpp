@@ -6,6 +6,7 @@
 #include "module/arena.hpp"
 #include "module/depth.hpp"
 #include "module/payload.hpp"
+#include "module/shared_keys.hpp"
 
 namespace corvane::load {
 namespace {
@@ -197,6 +198,11 @@ int make_record_template(LoadSerializer& s, Arena& arena) noexcept {
     for (const LoadFieldSpec& f : s.fields)
         if (PyDict_SetItem(t.get(), f.attribute, Py_None) < 0) return -1;
     if (static_cast<size_t>(PyDict_Size(t.get())) != n) return 0;
+    Ref names = Ref::steal(PyTuple_New(static_cast<Py_ssize_t>(n)));
+    if (!names) return -1;
+    for (size_t i = 0; i < n; ++i) PyTuple_SetItem(names.get(), static_cast<Py_ssize_t>(i), Py_NewRef(s.fields[i].attribute));
+    if (Ref shared = Ref::steal(shared_key_dict(names.get()))) t = std::move(shared);
+    else if (PyErr_Occurred()) return -1;
     s.record_template = arena.adopt(t.release());
     return s.record_template ? 0 : -1;
 }
