@@ -156,11 +156,7 @@ int make_template(Serializer& s, Arena& arena) noexcept {
     for (const FieldSpec& f : s.fields)
         if (PyDict_SetItem(keys.get(), f.out_key, Py_None) < 0) return -1;
     if (PyDict_Size(keys.get()) != static_cast<Py_ssize_t>(s.fields.size())) return 0;
-    Ref names = Ref::steal(PyTuple_New(static_cast<Py_ssize_t>(s.fields.size())));
-    if (!names) return -1;
-    for (size_t i = 0; i < s.fields.size(); ++i)
-        PyTuple_SetItem(names.get(), static_cast<Py_ssize_t>(i), Py_NewRef(s.fields[i].out_key));
-    if (PyObject* shared = shared_key_dict(names.get())) return (s.out_template = arena.adopt(shared)) ? 0 : -1;
+    if (PyObject* shared = shared_key_dict(keys.get())) return (s.out_template = arena.adopt(shared)) ? 0 : -1;
     if (PyErr_Occurred()) return -1;
     // Merging into an empty dict sizes the table for the final count in one step.
     Ref sized = Ref::steal(PyDict_New());

@@ -24,13 +24,16 @@ PyObject* class_for(PyObject* keys) noexcept {
 
 }  // namespace
 
-PyObject* shared_key_dict(PyObject* keys) noexcept {
-    PyObject* cls = class_for(keys);
+PyObject* shared_key_dict(PyObject* plain) noexcept {
+    Ref listed = Ref::steal(PyDict_Keys(plain));
+    Ref keys = Ref::steal(listed ? PyList_AsTuple(listed.get()) : nullptr);
+    if (!keys) return nullptr;
+    PyObject* cls = class_for(keys.get());
     Ref instance = Ref::steal(cls ? PyObject_CallNoArgs(cls) : nullptr);
     if (!instance) return nullptr;
-    const Py_ssize_t n = PyTuple_Size(keys);
+    const Py_ssize_t n = PyTuple_Size(keys.get());
     for (Py_ssize_t i = 0; i < n; ++i) {
-        if (PyObject_SetAttr(instance.get(), PyTuple_GetItem(keys, i), Py_None) < 0) {
+        if (PyObject_SetAttr(instance.get(), PyTuple_GetItem(keys.get(), i), Py_None) < 0) {
             PyErr_Clear();
             return nullptr;
         }
@@ -44,7 +47,7 @@ PyObject* shared_key_dict(PyObject* keys) noexcept {
     Py_ssize_t pos = 0;
     PyObject *key, *value;
     for (Py_ssize_t i = 0; i < n; ++i) {
-        if (!PyDict_Next(attrs.get(), &pos, &key, &value) || key != PyTuple_GetItem(keys, i) || value != Py_None)
+        if (!PyDict_Next(attrs.get(), &pos, &key, &value) || key != PyTuple_GetItem(keys.get(), i) || value != Py_None)
             return nullptr;
     }
     return PyDict_Copy(attrs.get());

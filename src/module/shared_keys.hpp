@@ -6,9 +6,9 @@
 
 namespace corvane {
 
-// A new dict mapping `keys` (a tuple of distinct exact strs) to None in that order,
-// shared as above. Null without an exception when no such dict can be had (a key that
-// names a slot of `object`, or too many key sets); null with an exception on failure.
-PyObject* shared_key_dict(PyObject* keys) noexcept;
+// A new dict equal to `plain` (distinct exact-str keys, each mapped to None), shared
+// as above. Null without an exception when no such dict can be had (a key that names a
+// slot of `object`, or too many key sets); null with an exception on failure.
+PyObject* shared_key_dict(PyObject* plain) noexcept;
 
 }  // namespace corvane
