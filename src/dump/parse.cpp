@@ -8,6 +8,7 @@
 #include "module/arena.hpp"
 #include "module/depth.hpp"
 #include "module/payload.hpp"
+#include "module/shared_keys.hpp"
 
 namespace corvane::dump {
 namespace {
@@ -145,55 +146,6 @@ int parse_field(PyObject* entry, Arena& arena, FieldSpec& f) noexcept {
     return payload::split_path(f.attribute, arena, f.path);
 }
 
-// One class per tuple of keys, kept for the life of the process: a class made per plan
-// would be garbage in a cycle when the plan goes, and plans built over and over would
-// pile them up between collections. Past kMaxClasses key sets there is none (null, no
-// error) and wide records get the plain template.
-constexpr Py_ssize_t kMaxClasses = 256;
-PyObject* g_template_classes = nullptr;
-
-Ref template_class(const Serializer& s) noexcept {
-    if (!g_template_classes && !(g_template_classes = PyDict_New())) return Ref();
-    Ref keys = Ref::steal(PyTuple_New(static_cast<Py_ssize_t>(s.fields.size())));
-    if (!keys) return Ref();
-    for (size_t i = 0; i < s.fields.size(); ++i)
-        PyTuple_SetItem(keys.get(), static_cast<Py_ssize_t>(i), Py_NewRef(s.fields[i].out_key));
-    if (PyObject* cls = PyDict_GetItemWithError(g_template_classes, keys.get())) return Ref::borrow(cls);
-    if (PyErr_Occurred() || PyDict_Size(g_template_classes) >= kMaxClasses) return Ref();
-    Ref cls = Ref::steal(PyObject_CallFunction(reinterpret_cast<PyObject*>(&PyType_Type), "s(O){}", "record",
-                                               reinterpret_cast<PyObject*>(&PyBaseObject_Type)));
-    if (!cls || PyDict_SetItem(g_template_classes, keys.get(), cls.get()) < 0) return Ref();
-    return cls;
-}
-
-// The template as the attributes of an instance of that class: such a dict, and every
-// copy of it, shares the class's table of keys where the interpreter does that, so a
-// record gets only a row of values. Null (no error) when the instance's dict is not
-// exactly the keys in field order mapped to None (a key naming a slot of `object`).
-PyObject* shared_template(const Serializer& s) noexcept {
-    Ref cls = template_class(s);
-    Ref instance = Ref::steal(cls ? PyObject_CallNoArgs(cls.get()) : nullptr);
-    if (!instance) return nullptr;
-    for (const FieldSpec& f : s.fields) {
-        if (PyObject_SetAttr(instance.get(), f.out_key, Py_None) < 0) {
-            PyErr_Clear();
-            return nullptr;
-        }
-    }
-    Ref attrs = Ref::steal(PyObject_GenericGetDict(instance.get(), nullptr));
-    if (!attrs || !PyDict_CheckExact(attrs.get()) ||
-        PyDict_Size(attrs.get()) != static_cast<Py_ssize_t>(s.fields.size())) {
-        PyErr_Clear();
-        return nullptr;
-    }
-    Py_ssize_t pos = 0;
-    PyObject *key, *value;
-    for (const FieldSpec& f : s.fields) {
-        if (!PyDict_Next(attrs.get(), &pos, &key, &value) || key != f.out_key || value != Py_None) return nullptr;
-    }
-    return PyDict_Copy(attrs.get());
-}
-
 // An empty dict grows twice on its way to a dozen keys; a copy of a dict holding the
 // keys is sized once. Only for distinct exact-str keys, whose hash and equality are
 // fixed, so that every store of a record lands on the template's own entry.
@@ -204,7 +156,7 @@ int make_template(Serializer& s, Arena& arena) noexcept {
     for (const FieldSpec& f : s.fields)
         if (PyDict_SetItem(keys.get(), f.out_key, Py_None) < 0) return -1;
     if (PyDict_Size(keys.get()) != static_cast<Py_ssize_t>(s.fields.size())) return 0;
-    if (PyObject* shared = shared_template(s)) return (s.out_template = arena.adopt(shared)) ? 0 : -1;
+    if (PyObject* shared = shared_key_dict(keys.get())) return (s.out_template = arena.adopt(shared)) ? 0 : -1;
     if (PyErr_Occurred()) return -1;
     // Merging into an empty dict sizes the table for the final count in one step.
     Ref sized = Ref::steal(PyDict_New());

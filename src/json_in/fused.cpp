@@ -400,7 +400,8 @@ PyObject* run_one_json(Walk& walk, const LoadSerializer& plan, const JsonValue& 
         } else if (row.shared && is_container(node)) {
             rc = raise_fallback();
         } else if (row.plain && whole) {
-            Ref value = Ref::steal(apply_json(walk, *row.element, node, partial));
+            Ref value = Ref::steal(direct_scalar(*row.element, node) ? scalar_to_py(walk, node)
+                                                                     : apply_json(walk, *row.element, node, partial));
             rc = value ? PyDict_SetItem(result.get(), row.attribute, value.get()) : -1;
         } else {
             rc = load_field(walk, plan.fields[i], node, partial, result.get());

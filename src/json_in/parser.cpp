@@ -461,7 +461,7 @@ bool Parser::value_string(JsonValue& out) noexcept {
             }
         }
     } else {
-        for (size_t i = 0; i < n; ++i) w[i] = static_cast<wchar_t>(units[i]);
+        std::memcpy(w, units, n * sizeof(wchar_t));
     }
     out.form = StrForm::Wide;
     out.str = reinterpret_cast<const char*>(w);

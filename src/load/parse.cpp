@@ -6,6 +6,7 @@
 #include "module/arena.hpp"
 #include "module/depth.hpp"
 #include "module/payload.hpp"
+#include "module/shared_keys.hpp"
 
 namespace corvane::load {
 namespace {
@@ -185,6 +186,8 @@ int parse_load_element(PyObject* payload, Arena& arena, LoadElement& out) noexce
     return parse_body(tag, payload, arena, out);
 }
 
+constexpr size_t kNarrowRecord = 5;
+
 // See LoadSerializer::record_template. Storing exact strs into a new dict runs no
 // host code.
 int make_record_template(LoadSerializer& s, Arena& arena) noexcept {
@@ -197,6 +200,12 @@ int make_record_template(LoadSerializer& s, Arena& arena) noexcept {
     for (const LoadFieldSpec& f : s.fields)
         if (PyDict_SetItem(t.get(), f.attribute, Py_None) < 0) return -1;
     if (static_cast<size_t>(PyDict_Size(t.get())) != n) return 0;
+    // Narrow records copy faster from a table of their own: a shared one is sized for
+    // the attributes an instance may still gain, and a copy takes a row that long.
+    if (n > kNarrowRecord) {
+        if (Ref shared = Ref::steal(shared_key_dict(t.get()))) t = std::move(shared);
+        else if (PyErr_Occurred()) return -1;
+    }
     s.record_template = arena.adopt(t.release());
     return s.record_template ? 0 : -1;
 }

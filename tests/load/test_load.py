@@ -8,7 +8,7 @@ import ipaddress
 
 import pytest
 
-from corvane_core import EXCLUDE, MISSING, AccelFallback, LoadDeserializer
+from corvane_core import EXCLUDE, INCLUDE, MISSING, AccelFallback, LoadDeserializer
 from corvane_core import fields as f
 from corvane_core import validate as v
 from tests.support.parity import L, Outcome, check_load, lfield, lpayload, lplan, raiser, same, schema
@@ -293,3 +293,18 @@ def test_a_value_dropped_from_the_record_while_it_loads_stays_alive(as_list):
     got = plan.run(outer, False, None)
     loaded = got["nn"][0] if as_list else got["nn"]
     assert loaded == {"a": 1, "b": "x" * 40}
+
+
+@pytest.mark.parametrize("special", ["a", "__dict__", "__class__", "__weakref__", ""])
+@pytest.mark.parametrize("width", [7, 40])  # shared key table, and beyond what one holds
+def test_wide_records_alike_after_absent_fields_unknown_keys_and_edits(special, width):
+    names = [special] + [f"k{i}" for i in range(1, width)]
+    cls = schema(unknown=INCLUDE, **{f"k{i}": f.Raw(attribute=n, data_key=f"d{i}", load_default=None if i % 3 else MISSING)
+                                     for i, n in enumerate(names)})
+    for data in ({}, {"d1": 1, "zz": 2}, {f"d{i}": i for i in range(width)}):
+        outs = [o.value for o in check_load(cls, data, exact=False, host=False, unknown=INCLUDE)]
+        assert all(list(o) == list(outs[0]) for o in outs)
+        for out in outs:
+            out.pop(names[1], None)
+            out["new"] = 1
+        assert all(same(o, outs[0]) and list(o) == list(outs[0]) for o in outs)
