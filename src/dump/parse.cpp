@@ -150,7 +150,7 @@ int parse_field(PyObject* entry, Arena& arena, FieldSpec& f) noexcept {
 // keys is sized once. Only for distinct exact-str keys, whose hash and equality are
 // fixed, so that every store of a record lands on the template's own entry.
 int make_template(Serializer& s, Arena& arena) noexcept {
-    if (s.fields.size() <= 5 || !s.plain_keys) return 0;
+    if (s.fields.size() <= kFreshDictRoom || !s.plain_keys) return 0;
     Ref keys = Ref::steal(PyDict_New());
     if (!keys) return -1;
     for (const FieldSpec& f : s.fields)

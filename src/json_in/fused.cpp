@@ -9,6 +9,7 @@
 #include "load/detail.hpp"
 #include "module/fallback.hpp"
 #include "module/ref.hpp"
+#include "module/shared_keys.hpp"
 
 namespace corvane::json_in {
 namespace {
@@ -112,6 +113,12 @@ inline PyObject* scalar_to_py(Walk& walk, const JsonValue& v) noexcept {
     return walk.strs.get(v);
 }
 
+// apply_json, with the commonest nodes made here without the call; plain tests, which
+// predict better than its jump table.
+inline PyObject* load_node(Walk& walk, const LoadElement& e, const JsonValue& v, const Partial& partial) noexcept {
+    return direct_scalar(e, v) ? scalar_to_py(walk, v) : apply_json(walk, e, v, partial);
+}
+
 PyObject* list_of(Walk& walk, const LoadElement& e, const JsonValue& v, const Partial& partial) noexcept {
     if (v.kind != JsonKind::Array) return raise_fallback();
     Ref list = Ref::steal(PyList_New(v.size));
@@ -123,7 +130,7 @@ PyObject* list_of(Walk& walk, const LoadElement& e, const JsonValue& v, const Pa
         if (item.kind == JsonKind::Null) {
             if (!e.items_nullable) return raise_fallback();
             out = Py_NewRef(Py_None);
-        } else if (!(out = direct_scalar(child, item) ? scalar_to_py(walk, item) : apply_json(walk, child, item, partial))) {
+        } else if (!(out = load_node(walk, child, item, partial))) {
             return nullptr;
         }
         PyList_SetItem(list.get(), i, out);
@@ -137,7 +144,7 @@ PyObject* tuple_of(Walk& walk, const LoadElement& e, const JsonValue& v, const P
     if (!tuple) return nullptr;
     for (uint32_t i = 0; i < v.size; ++i) {
         if (v.items[i].kind == JsonKind::Null) return raise_fallback();
-        PyObject* out = apply_json(walk, e.items[i], v.items[i], partial);
+        PyObject* out = load_node(walk, e.items[i], v.items[i], partial);
         if (!out) return nullptr;
         PyTuple_SetItem(tuple.get(), i, out);
     }
@@ -201,7 +208,7 @@ PyObject* dict_of(Walk& walk, const LoadElement& e, const JsonValue& v, const Pa
         Ref value;
         if (e.value_element) {
             if (node.kind == JsonKind::Null) return raise_fallback();
-            value = Ref::steal(apply_json(walk, *e.value_element, node, partial));
+            value = Ref::steal(load_node(walk, *e.value_element, node, partial));
             if (!value) return nullptr;
             if (!e.value_validators.empty() && load::check_all(e.value_validators, value.get()) < 0)
                 return nullptr;
@@ -228,28 +235,10 @@ int load_field(Walk& walk, const LoadFieldSpec& f, const JsonValue& node, const 
         if (Partial::derive(partial, f.name, derived) < 0) return -1;
         field_partial = &derived;
     }
-    Ref value = Ref::steal(apply_json(walk, f.element, node, *field_partial));
+    Ref value = Ref::steal(load_node(walk, f.element, node, *field_partial));
     if (!value) return -1;
     if (!f.validators.empty() && load::check_all(f.validators, value.get()) < 0) return -1;
     return store(result, f, value.get());
-}
-
-constexpr size_t kFreshDictRoom = 5;
-
-// absent_field's answer when it stored nothing.
-constexpr int kNotStored = 1;
-
-// An absent field: skipped under partial, else its default (or a required fallback).
-// 0 stored, kNotStored, or -1 with an exception set. `none_in_place`: the result is a
-// template copy, whose entry for the field already holds None.
-int absent_field(const Ctx& ctx, const LoadFieldSpec& f, const Partial& partial, PyObject* result,
-                 bool none_in_place) noexcept {
-    const int skipped = partial.skips(f.name);
-    if (skipped != 0) return skipped < 0 ? -1 : kNotStored;
-    if (f.required) return raise_fallback();
-    if (f.default_value == ctx.missing) return kNotStored;
-    if (f.default_value == Py_None && none_in_place) return 0;
-    return store(result, f, f.default_value);
 }
 
 // json.loads gives one object per value, and a key read twice (by two fields, or by a
@@ -294,9 +283,6 @@ int extra_keys(const LoadSerializer& plan, const KeyIndex& index, const JsonValu
 
 PyObject* apply_json(Walk& walk, const LoadElement& e, const JsonValue& v, const Partial& partial) noexcept {
     if (v.kind == JsonKind::Null) return raise_fallback();  // callers decide about null first
-    // The common scalar pairs by plain tests first, which predict better than the jump
-    // table below.
-    if (direct_scalar(e, v)) return scalar_to_py(walk, v);
     switch (e.kind) {
         case Kind::Nested: {
             const LoadSerializer& nested = *e.serializer;
@@ -322,22 +308,15 @@ PyObject* apply_json(Walk& walk, const LoadElement& e, const JsonValue& v, const
             return json_to_py(v);
         case Kind::Constant:
             return Py_NewRef(e.value);
-        case Kind::Text:
-            if (v.kind == JsonKind::Str) return walk.strs.get(v);
-            return convert(walk, e, v, partial);
-        case Kind::Int:
-        case Kind::StrictInt:
-            if (v.kind == JsonKind::Int) return walk.ints.get(v.integer);
-            return convert(walk, e, v, partial);
-        case Kind::Float:
-            if (v.kind == JsonKind::Float) {
-                if (!e.allow_non_finite && !std::isfinite(v.number)) return raise_fallback();
-                return PyFloat_FromDouble(v.number);
-            }
-            return convert(walk, e, v, partial);
         case Kind::BoolSet:
             if (v.kind == JsonKind::Bool) return bool_set_json(walk, e, v.boolean, partial);
             return convert(walk, e, v, partial);
+        // load_node makes the scalars these kinds take as they are; what reaches here
+        // needs the ordinary conversion.
+        case Kind::Text:
+        case Kind::Int:
+        case Kind::StrictInt:
+        case Kind::Float:
         case Kind::EnumMember:
         case Kind::Uuid:
         case Kind::InstanceOrCall:
@@ -375,8 +354,6 @@ PyObject* run_one_json(Walk& walk, const LoadSerializer& plan, const JsonValue& 
         }
         if (extra_pass) pair_slot[j] = s;
     }
-    // A fresh dict holds five entries without growing, and its key table comes from the
-    // interpreter's free list, which beats copying the template's.
     PyObject* record_template = plan.fields.size() > kFreshDictRoom ? plan.record_template : nullptr;
     Ref result = Ref::steal(record_template ? PyDict_Copy(record_template) : PyDict_New());
     if (!result) return nullptr;
@@ -389,8 +366,8 @@ PyObject* run_one_json(Walk& walk, const LoadSerializer& plan, const JsonValue& 
         const int32_t j = s < 0 || (masked && !(seen >> s & 1)) ? -1 : found[static_cast<size_t>(s)];
         int rc;
         if (j < 0) {
-            rc = absent_field(walk.ctx, plan.fields[i], partial, result.get(), record_template != nullptr);
-            if (rc == kNotStored) {
+            rc = load::load_absent(result.get(), plan.fields[i], walk.ctx, partial, record_template != nullptr);
+            if (rc == load::kNotStored) {
                 if (record_template) unset |= uint64_t{1} << i;
                 rc = 0;
             }
@@ -400,16 +377,14 @@ PyObject* run_one_json(Walk& walk, const LoadSerializer& plan, const JsonValue& 
         } else if (row.shared && is_container(node)) {
             rc = raise_fallback();
         } else if (row.plain && whole) {
-            Ref value = Ref::steal(direct_scalar(*row.element, node) ? scalar_to_py(walk, node)
-                                                                     : apply_json(walk, *row.element, node, partial));
+            Ref value = Ref::steal(load_node(walk, *row.element, node, partial));
             rc = value ? PyDict_SetItem(result.get(), row.attribute, value.get()) : -1;
         } else {
             rc = load_field(walk, plan.fields[i], node, partial, result.get());
         }
         if (rc < 0) return nullptr;
     }
-    for (size_t i = 0; unset; ++i, unset >>= 1)
-        if ((unset & 1) && PyDict_DelItem(result.get(), plan.fields[i].attribute) < 0) return nullptr;
+    if (load::drop_placeholders(result.get(), plan.fields, unset) < 0) return nullptr;
     if (extra_pass && extra_keys(plan, *index, obj, pair_slot, result.get()) < 0) return nullptr;
     return result.release();
 }

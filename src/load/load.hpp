@@ -24,4 +24,18 @@ int check_all(const std::vector<Validator>& validators, PyObject* value) noexcep
 // Stores `value` under the field's attribute, through nested dicts for a dotted one.
 int set_load_value(PyObject* result, const LoadFieldSpec& f, PyObject* value) noexcept;
 
+// load_absent's answer when it stored nothing.
+inline constexpr int kNotStored = 1;
+
+// An absent Direct field: skipped under partial, else required falls back, else its
+// default, stored as it is (never called, converted or validated). 0 stored, kNotStored,
+// or -1 with an exception set. `none_in_place`: the result is a template copy, whose
+// entry for the field already holds None.
+int load_absent(PyObject* result, const LoadFieldSpec& f, const Ctx& ctx, const Partial& partial,
+                bool none_in_place) noexcept;
+
+// Deletes the attributes of the fields whose bits are set in `unset` (fields past the
+// 64th have none): template placeholders that no field replaced.
+int drop_placeholders(PyObject* result, const std::vector<LoadFieldSpec>& fields, uint64_t unset) noexcept;
+
 }  // namespace corvane::load

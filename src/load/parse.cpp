@@ -186,8 +186,6 @@ int parse_load_element(PyObject* payload, Arena& arena, LoadElement& out) noexce
     return parse_body(tag, payload, arena, out);
 }
 
-constexpr size_t kNarrowRecord = 5;
-
 // See LoadSerializer::record_template. Storing exact strs into a new dict runs no
 // host code.
 int make_record_template(LoadSerializer& s, Arena& arena) noexcept {
@@ -202,7 +200,7 @@ int make_record_template(LoadSerializer& s, Arena& arena) noexcept {
     if (static_cast<size_t>(PyDict_Size(t.get())) != n) return 0;
     // Narrow records copy faster from a table of their own: a shared one is sized for
     // the attributes an instance may still gain, and a copy takes a row that long.
-    if (n > kNarrowRecord) {
+    if (n > kFreshDictRoom) {
         if (Ref shared = Ref::steal(shared_key_dict(t.get()))) t = std::move(shared);
         else if (PyErr_Occurred()) return -1;
     }

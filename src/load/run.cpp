@@ -6,19 +6,6 @@
 namespace corvane::load {
 namespace {
 
-// A field's answer when it stored nothing.
-constexpr int kNotStored = 1;
-
-// Absent Direct field: skipped under partial, else required falls back, else the default.
-int load_absent(PyObject* result, const LoadFieldSpec& f, const Ctx& ctx, const Partial& partial) noexcept {
-    int skipped = partial.skips(f.name);
-    if (skipped != 0) return skipped < 0 ? -1 : kNotStored;
-    if (f.required) return raise_fallback();
-    if (f.default_value == ctx.missing) return kNotStored;
-    // Stored as it is: never called, converted or validated.
-    return set_load_value(result, f, f.default_value);
-}
-
 // `held`: the result already holds `raw` under the field's attribute, so a conversion
 // that gives back the very object stores nothing.
 int load_present(PyObject* result, const LoadFieldSpec& f, const Ctx& ctx, PyObject* raw, const Partial& partial,
@@ -214,13 +201,12 @@ int load_fields(const LoadSerializer& s, const Ctx& ctx, PyObject* data, PyObjec
             // What the copy holds is what the walk saw, current only while pure.
             const bool held = copied && i < placed && pure && walk;
             rc = found ? load_present(result, f, ctx, found, partial, held, pure)
-                       : load_absent(result, f, ctx, partial);
+                       : load_absent(result, f, ctx, partial, false);
         }
         if (rc < 0) return -1;
         if (rc == kNotStored && i < placed) unset |= uint64_t{1} << i;
     }
-    for (size_t i = 0; unset; ++i, unset >>= 1)
-        if ((unset & 1) && PyDict_DelItem(result, s.fields[i].attribute) < 0) return -1;
+    if (drop_placeholders(result, s.fields, unset) < 0) return -1;
     if (s.extra_keys == ExtraKeys::Ignore) return 0;
     // The walk already tested every key, and the record is still the one it saw.
     if (walk && pure && s.extra_keys == ExtraKeys::Reject) return walk->unknown() ? raise_fallback() : 0;
@@ -277,6 +263,22 @@ PyObject* run_traced(const LoadSerializer& s, const Ctx& ctx, PyObject* data, bo
 PyObject* run(const LoadSerializer& s, const Ctx& ctx, PyObject* data, bool many, const Partial& partial) noexcept {
     bool pure = true;
     return run_traced(s, ctx, data, many, partial, pure);
+}
+
+int load_absent(PyObject* result, const LoadFieldSpec& f, const Ctx& ctx, const Partial& partial,
+                bool none_in_place) noexcept {
+    const int skipped = partial.skips(f.name);
+    if (skipped != 0) return skipped < 0 ? -1 : kNotStored;
+    if (f.required) return raise_fallback();
+    if (f.default_value == ctx.missing) return kNotStored;
+    if (f.default_value == Py_None && none_in_place) return 0;
+    return set_load_value(result, f, f.default_value);
+}
+
+int drop_placeholders(PyObject* result, const std::vector<LoadFieldSpec>& fields, uint64_t unset) noexcept {
+    for (size_t i = 0; unset; ++i, unset >>= 1)
+        if ((unset & 1) && PyDict_DelItem(result, fields[i].attribute) < 0) return -1;
+    return 0;
 }
 
 int set_load_value(PyObject* result, const LoadFieldSpec& f, PyObject* value) noexcept {

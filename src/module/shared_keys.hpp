@@ -4,7 +4,14 @@
 #pragma once
 #include "module/python.hpp"
 
+#include <cstddef>
+
 namespace corvane {
+
+// The entries a new dict holds before its table first grows: records up to this wide
+// are built faster in a fresh dict, whose table comes from the interpreter's free list,
+// than by copying a template.
+inline constexpr size_t kFreshDictRoom = 5;
 
 // A new dict equal to `plain` (distinct exact-str keys, each mapped to None), shared
 // as above. Null without an exception when no such dict can be had (a key that names a
