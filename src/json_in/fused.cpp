@@ -124,13 +124,15 @@ PyObject* list_of(Walk& walk, const LoadElement& e, const JsonValue& v, const Pa
     Ref list = Ref::steal(PyList_New(v.size));
     if (!list) return nullptr;
     const LoadElement& child = *e.child;
+    // Lists of lists (rings of coordinate pairs) go straight down, past the dispatch.
+    const bool nested = child.kind == Kind::ListOf;
     for (uint32_t i = 0; i < v.size; ++i) {
         const JsonValue& item = v.items[i];
         PyObject* out;
         if (item.kind == JsonKind::Null) {
             if (!e.items_nullable) return raise_fallback();
             out = Py_NewRef(Py_None);
-        } else if (!(out = load_node(walk, child, item, partial))) {
+        } else if (!(out = nested ? list_of(walk, child, item, partial) : load_node(walk, child, item, partial))) {
             return nullptr;
         }
         PyList_SetItem(list.get(), i, out);

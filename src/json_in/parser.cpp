@@ -2,6 +2,7 @@
 // accepts, and gives every accepted document the value json.loads gives it; anything
 // it cannot vouch for (long integers, deep nesting, lone surrogates, byte-order marks)
 // is refused so that the caller goes back to the host library.
+#include <algorithm>
 #include <bit>
 #include <cstdlib>
 #include <limits>
@@ -134,6 +135,17 @@ inline size_t encode_utf8(uint32_t cp, char* out) noexcept {
 
 inline bool is_digit(uint8_t c) noexcept { return c >= '0' && c <= '9'; }
 
+// Most arrays and objects are short (a coordinate pair, a small record): copied in
+// place rather than through a call to memcpy.
+template <class Node>
+inline void copy_nodes(Node* to, const Node* from, size_t n) noexcept {
+    if (n <= 4) {
+        for (size_t i = 0; i < n; ++i) to[i] = from[i];
+    } else {
+        std::memcpy(static_cast<void*>(to), from, n * sizeof(Node));
+    }
+}
+
 
 }  // namespace
 
@@ -189,7 +201,8 @@ bool Parser::push_value(PodStack<Slot>& stack, SlotNode slot_node) noexcept {
         if (!stack.reserve_more(1)) return no_memory();
         JsonValue& node = slot_node(stack.data()[stack.size()]);
         node = JsonValue();
-        if (!value(node)) return false;
+        // Numbers fill most arrays: read without the call through value().
+        if (!(is_digit(c) || c == '-' ? number(node) : value(node))) return false;
         stack.extend_reserved(1);
         return true;
     }
@@ -233,7 +246,7 @@ bool Parser::array(JsonValue& out) noexcept {
     if (n > std::numeric_limits<uint32_t>::max()) return false;
     auto* items = static_cast<JsonValue*>(arena_.alloc(n * sizeof(JsonValue)));
     if (!items) return no_memory();
-    std::memcpy(static_cast<void*>(items), values_.data() + base, n * sizeof(JsonValue));
+    copy_nodes(items, values_.data() + base, n);
     values_.truncate(base);
     out.size = static_cast<uint32_t>(n);
     out.items = items;
@@ -281,7 +294,7 @@ bool Parser::object(JsonValue& out) noexcept {
     if (n > std::numeric_limits<uint32_t>::max()) return false;
     auto* pairs = static_cast<JsonPair*>(arena_.alloc(n * sizeof(JsonPair)));
     if (!pairs) return no_memory();
-    std::memcpy(static_cast<void*>(pairs), pairs_.data() + base, n * sizeof(JsonPair));
+    copy_nodes(pairs, pairs_.data() + base, n);
     pairs_.truncate(base);
     out.size = static_cast<uint32_t>(n);
     out.pairs = pairs;
@@ -517,26 +530,42 @@ bool Parser::decode_escaped(const uint8_t* start, uint32_t& max) noexcept {
         }
         if (c == '\\') {
             // Text json.dumps wrote as ASCII is mostly runs of \u escapes of plain code
-            // points, decoded here in blocks of room reserved up front.
-            // Locals throughout: stores through `this` would reload them every step.
+            // points, decoded here in blocks of room reserved up front. A block holds
+            // no more six-byte escapes than the text has room for, so a step tests
+            // neither bound; any other escape ends it. Locals throughout: stores
+            // through `this` would reload them every step.
             do {
                 if (!units_.reserve_more(kEscapeBlock)) return no_memory();
                 uint32_t* const first = units_.data() + units_.size();
                 uint32_t* out = first;
                 const uint8_t* p = p_;
-                const uint8_t* const end = end_;
-                while (out < first + kEscapeBlock && p < end && *p == '\\') {
+                uint32_t* const stop = first + std::min(kEscapeBlock, static_cast<size_t>(end_ - p) / 6);
+                uint32_t top = max;
+                while (out < stop && *p == '\\') {
                     int32_t cp;
-                    if (end - p >= 6 && p[1] == 'u' && (cp = hex4(p + 2)) >= 0 && (cp < 0xD800 || cp > 0xDFFF)) {
+                    if (p[1] == 'u' && (cp = hex4(p + 2)) >= 0 && (cp < 0xD800 || cp > 0xDFFF)) {
                         p += 6;
-                    } else {
-                        p_ = p;
-                        if ((cp = escape()) < 0) return false;
-                        p = p_;
+                        *out++ = static_cast<uint32_t>(cp);
+                        top = std::max(top, static_cast<uint32_t>(cp));
+                        continue;
                     }
+                    p_ = p;
+                    if ((cp = escape()) < 0) return false;
+                    p = p_;
                     *out++ = static_cast<uint32_t>(cp);
-                    if (static_cast<uint32_t>(cp) > max) max = static_cast<uint32_t>(cp);
+                    top = std::max(top, static_cast<uint32_t>(cp));
+                    break;
                 }
+                if (out == first && p < end_ && *p == '\\') {
+                    // Too near the end for a whole block step.
+                    p_ = p;
+                    const int32_t cp = escape();
+                    if (cp < 0) return false;
+                    p = p_;
+                    *out++ = static_cast<uint32_t>(cp);
+                    top = std::max(top, static_cast<uint32_t>(cp));
+                }
+                max = top;
                 p_ = p;
                 units_.extend_reserved(static_cast<size_t>(out - first));
             } while (p_ < end_ && *p_ == '\\');
@@ -578,6 +607,33 @@ inline int32_t four_digits(const uint8_t* p) noexcept {
     return static_cast<int32_t>(w & 0xFFFF);
 }
 
+// The length of the run of ASCII digits that starts the word's first byte (0 to 8).
+// A non-digit is below '0' (the subtraction borrows), above '9' (adding 0x46 carries
+// into bit 7) or not ASCII; carries and borrows only reach bytes above it.
+inline unsigned digit_run(uint64_t w) noexcept {
+    const uint64_t stop = ((w + kOnes * 0x46) | (w - kOnes * '0') | w) & kHighs;
+    return stop ? static_cast<unsigned>(std::countr_zero(stop)) >> 3 : 8;
+}
+
+// The value of the first n (1 to 8) digits of the word: shifted to the top, the bytes
+// below them are leading zeros and those past them fall off.
+inline uint64_t run_value(uint64_t w, unsigned n) noexcept {
+    uint64_t t = (w - kOnes * '0') << (8 * (8 - n));
+    t = (t * (10 * 256 + 1) >> 8) & 0x00FF00FF00FF00FFull;
+    t = (t * (100 * 65536 + 1) >> 16) & 0x0000FFFF0000FFFFull;
+    return t * (10000 * 4294967296ull + 1) >> 32;
+}
+
+// Powers of ten that are exact doubles.
+constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                             1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
+constexpr uint64_t kPow10Int[] = {1, 10, 100, 1'000, 10'000, 100'000, 1'000'000, 10'000'000, 100'000'000};
+
+// Bytes a fast number may read from its first digit: an integer part of up to seven
+// digits, the point and at most 19 digits in all, read eight at a time, and the byte after.
+constexpr ptrdiff_t kFastNumberRoom = 32;
+
 // Integers of up to 18 digits are exact in int64; a longer integer part would need
 // a big integer (and json.loads may refuse it by its digit limit), so it is refused.
 // Reads through a local pointer: stores through `this` would reload the bounds.
@@ -596,6 +652,9 @@ bool Parser::number(JsonValue& out) noexcept {
         }
     }
     if (p >= end || !is_digit(*p)) return false;
+    if constexpr (std::endian::native == std::endian::little) {
+        if (end - p >= kFastNumberRoom && fast_number(p, negative, out)) return true;
+    }
     uint64_t mantissa = 0;  // the first 19 significant digits, integer part and fraction
     if (*p == '0') {
         ++p;
@@ -657,8 +716,6 @@ bool Parser::number(JsonValue& out) noexcept {
     out.kind = JsonKind::Float;
     // A mantissa below 2^53 and a power of ten up to 1e22 are both exact doubles, so
     // one multiplication or division rounds correctly: the double float() gives.
-    static constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
-                                        1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
     const int64_t e10 = exponent - fraction_used;
     if (!truncated && mantissa <= (uint64_t{1} << 53) && e10 >= -22 && e10 <= 22) {
         double d = static_cast<double>(mantissa);
@@ -678,6 +735,55 @@ bool Parser::number(JsonValue& out) noexcept {
         }
     }
     return slow_number(start, out);
+}
+
+// The common shape, digits read by the word: a short integer part, maybe a fraction,
+// 19 digits at most and no exponent. False leaves p_ alone for the general reading,
+// which also tells malformed text apart.
+bool Parser::fast_number(const uint8_t* p, bool negative, JsonValue& out) noexcept {
+    // The integer part is short and of steady length in real data: a predicted loop
+    // keeps the next byte's address off the chain of arithmetic a word read puts it on.
+    const uint8_t* const first = p;
+    uint64_t mantissa = *p++ - '0';
+    if (mantissa == 0) {
+        if (is_digit(*p)) return false;
+    } else {
+        while (is_digit(*p)) {
+            mantissa = mantissa * 10 + (*p++ - '0');
+            if (p - first > 7) return false;
+        }
+    }
+    auto digits = static_cast<unsigned>(p - first);
+    uint64_t w;
+    unsigned n;
+    if (*p != '.') {
+        if (*p == 'e' || *p == 'E') return false;
+        p_ = p;
+        out.kind = JsonKind::Int;
+        out.integer = negative ? -static_cast<int64_t>(mantissa) : static_cast<int64_t>(mantissa);
+        return true;
+    }
+    const uint8_t* const fraction = ++p;
+    do {
+        std::memcpy(&w, p, 8);
+        n = digit_run(w);
+        if ((digits += n) > 19) return false;
+        if (n) mantissa = mantissa * kPow10Int[n] + run_value(w, n);
+        p += n;
+    } while (n == 8);
+    const auto fraction_used = static_cast<int64_t>(p - fraction);
+    if (fraction_used == 0 || *p == 'e' || *p == 'E') return false;
+    double d;
+    if (mantissa <= (uint64_t{1} << 53) && fraction_used <= 22) {
+        d = static_cast<double>(mantissa) / kPow10[fraction_used];
+        d = negative ? -d : d;
+    } else if (!decimal_to_double(mantissa, -fraction_used, negative, d)) {
+        return false;
+    }
+    p_ = p;
+    out.kind = JsonKind::Float;
+    out.number = d;
+    return true;
 }
 
 // The interpreter's own conversion, which float() uses, for what the fast one leaves

@@ -54,6 +54,7 @@ private:
     bool widen_utf8(const uint8_t* from, const uint8_t* to, uint32_t& max) noexcept;
     bool decode_escaped(const uint8_t* start, uint32_t& max) noexcept;
     bool number(JsonValue& out) noexcept;
+    bool fast_number(const uint8_t* p, bool negative, JsonValue& out) noexcept;
     bool slow_number(const uint8_t* start, JsonValue& out) noexcept;
 
     const uint8_t* p_;

@@ -44,6 +44,8 @@ def wrapped(text):
     b"1234567890123456789", b"-1234567890123456789.5", b"1234567890123456789e2", b"-NaN", b"+1", b"01", b"-01",
     b"1.", b".5", b"0x10", b"-", b"1e", b"1e+", b"--1", b"1.e5", b"Inf", b"nan", b"-infinity", b"Infinity1",
     b"NaN0", b"1ee5", b"1.2.3", "\u0661".encode(), b"1_000",
+    # The same with room after them, where digits are read by the word.
+    *(n + b" " * 40 for n in (b"01.5", b"00", b"-01", b"1.", b"1.e5", b"1.5e", b"1.5e+", b"12345678901234567890")),
     *(b'"a' + bytes([c]) + b'b"' for c in range(0x20)),
     *(b"1" + bytes([c]) for c in range(0x20) if c not in b" \t\n\r"),
 ]])
@@ -59,6 +61,8 @@ def test_grammar_string_and_number_refusals(doc):
     "0.0000000000000000000000000001e-999", "0." + "0" * 400 + "1e400",
     "123456789012345678.90123456789012345678901234567890", "NaN", "Infinity", "-Infinity",
     "3.141592653589793238462643383279502884197169399375105820974944592307816406286",
+    *(n + " " * 40 for n in ("-0.0", "0.5", "1234567.123456789012", "1234567.1234567890123", "12345678.5",
+                              "-65.61361699999998", "7", "-1234567", "12345678", "0.00000000000000000001")),
     r'"\" \\ \/ \b \f \n \r \t"', r'"\u0041\u00e9\u20AC\uffff"', r'"\ud834\udd1e"', r'"\uD83D\uDE00x"', r'"\u0000"',
     '"caf\u00e9 \u2603 \U0001f600"', '"' + "x" * 1000 + r"\n" + "\u00e9" * 1000 + '"',
 ])
@@ -331,7 +335,7 @@ def test_hard_cases():
 def random_literals(rng, n):
     out = []
     while len(out) < n:
-        bits, kind = rng.getrandbits(63), rng.randrange(4)
+        bits, kind = rng.getrandbits(63), rng.randrange(5)
         x = DOUBLE.unpack(WORD.pack(bits))[0]
         if kind == 0 and x < float("inf"):
             out.append(repr(x))  # shortest: 17 digits or fewer
@@ -344,6 +348,9 @@ def random_literals(rng, n):
             out.append(digits[0] + "." + digits[1:] + "e" + str(rng.randrange(-345, 312)))
         elif kind == 3:
             out.append(f"{rng.randrange(10**18)}.{rng.randrange(10**rng.randrange(1, 9))}e{rng.randrange(-345, 320)}")
+        else:  # no exponent, as most documents write them
+            fraction = str(rng.randrange(10 ** rng.randrange(1, 21))).zfill(rng.randrange(1, 21))
+            out.append(f"{rng.randrange(10 ** rng.randrange(1, 9))}.{fraction}")
     return out
 
 
