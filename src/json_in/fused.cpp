@@ -92,21 +92,6 @@ PyObject* bool_set_json(Walk& walk, const LoadElement& e, bool b, const Partial&
     return load::apply(e, walk.ctx, in, partial);
 }
 
-// The nodes that apply_json turns into a value by themselves (its Text, Int and Float
-// cases), tested inline so that lists of numbers or strings skip the dispatch per item.
-inline bool direct_scalar(const LoadElement& e, const JsonValue& v) noexcept {
-    switch (v.kind) {
-        case JsonKind::Float:
-            return e.kind == Kind::Float && (e.allow_non_finite || std::isfinite(v.number));
-        case JsonKind::Int:
-            return e.kind == Kind::Int || e.kind == Kind::StrictInt;
-        case JsonKind::Str:
-            return e.kind == Kind::Text;
-        default:
-            return false;
-    }
-}
-
 inline PyObject* scalar_to_py(Walk& walk, const JsonValue& v) noexcept {
     if (v.kind == JsonKind::Float) return PyFloat_FromDouble(v.number);
     if (v.kind == JsonKind::Int) return walk.ints.get(v.integer);
@@ -116,7 +101,7 @@ inline PyObject* scalar_to_py(Walk& walk, const JsonValue& v) noexcept {
 // apply_json, with the commonest nodes made here without the call; plain tests, which
 // predict better than its jump table.
 inline PyObject* load_node(Walk& walk, const LoadElement& e, const JsonValue& v, const Partial& partial) noexcept {
-    return direct_scalar(e, v) ? scalar_to_py(walk, v) : apply_json(walk, e, v, partial);
+    return takes_direct(direct_kinds(e), v) ? scalar_to_py(walk, v) : apply_json(walk, e, v, partial);
 }
 
 PyObject* list_of(Walk& walk, const LoadElement& e, const JsonValue& v, const Partial& partial) noexcept {
@@ -126,13 +111,16 @@ PyObject* list_of(Walk& walk, const LoadElement& e, const JsonValue& v, const Pa
     const LoadElement& child = *e.child;
     // Lists of lists (rings of coordinate pairs) go straight down, past the dispatch.
     const bool nested = child.kind == Kind::ListOf;
+    const uint8_t direct = direct_kinds(child);
     for (uint32_t i = 0; i < v.size; ++i) {
         const JsonValue& item = v.items[i];
         PyObject* out;
         if (item.kind == JsonKind::Null) {
             if (!e.items_nullable) return raise_fallback();
             out = Py_NewRef(Py_None);
-        } else if (!(out = nested ? list_of(walk, child, item, partial) : load_node(walk, child, item, partial))) {
+        } else if (!(out = takes_direct(direct, item) ? scalar_to_py(walk, item)
+                           : nested                   ? list_of(walk, child, item, partial)
+                                                      : apply_json(walk, child, item, partial))) {
             return nullptr;
         }
         PyList_SetItem(list.get(), i, out);
@@ -337,6 +325,7 @@ PyObject* run_one_json(Walk& walk, const LoadSerializer& plan, const JsonValue& 
                        const Partial& partial) noexcept {
     const KeyIndex* index = plan.key_index.get();
     if (!index) return raise_fallback();
+    index->prefetch();
     PodStack<int32_t>& hints = walk.hints(index);
     // found[slot]: the last pair with that key, as in the dict json.loads builds. Up to
     // 64 slots, `seen` tells which entries were written, so none needs filling first
@@ -379,7 +368,8 @@ PyObject* run_one_json(Walk& walk, const LoadSerializer& plan, const JsonValue& 
         } else if (row.shared && is_container(node)) {
             rc = raise_fallback();
         } else if (row.plain && whole) {
-            Ref value = Ref::steal(load_node(walk, *row.element, node, partial));
+            Ref value = Ref::steal(takes_direct(row.direct, node) ? scalar_to_py(walk, node)
+                                                                  : apply_json(walk, *row.element, node, partial));
             rc = value ? PyDict_SetItem(result.get(), row.attribute, value.get()) : -1;
         } else {
             rc = load_field(walk, plan.fields[i], node, partial, result.get());

@@ -50,7 +50,8 @@ int KeyIndex::build(const load::LoadSerializer& plan) noexcept {
         // exact str could hash and compare unlike its text.
         const load::LoadFieldSpec& f = plan.fields[i];
         if (f.delegate || !PyUnicode_CheckExact(f.input_key)) return 0;
-        rows_.push_reserved({f.attribute, &f.element, -1, f.nullable, f.validators.empty() && f.path.empty(), false});
+        rows_.push_reserved({f.attribute, &f.element, -1, f.nullable, f.validators.empty() && f.path.empty(), false,
+                          direct_kinds(f.element)});
     }
     for (size_t i = 0; i < n; ++i) {
         PyObject* input_key = plan.fields[i].input_key;

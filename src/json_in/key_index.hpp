@@ -1,5 +1,7 @@
 // Matching a record's key texts to a plan's fields without making Python strings.
 #pragma once
+#include <cmath>
+
 #include "json_in/pod_stack.hpp"
 #include "json_in/scalar_cache.hpp"
 #include "json_in/value.hpp"
@@ -7,6 +9,37 @@
 #include "module/ctx.hpp"
 
 namespace corvane::json_in {
+
+// The scalar nodes an element takes as they are, with no conversion: the str, int or
+// float json.loads would give is the value. Decided once per element.
+enum : uint8_t { kTakesStr = 1, kTakesInt = 2, kTakesFinite = 4, kTakesNonFinite = 8 };
+
+inline uint8_t direct_kinds(const load::LoadElement& e) noexcept {
+    switch (e.kind) {
+        case load::Kind::Text:
+            return kTakesStr;
+        case load::Kind::Int:
+        case load::Kind::StrictInt:
+            return kTakesInt;
+        case load::Kind::Float:
+            return kTakesFinite | (e.allow_non_finite ? kTakesNonFinite : 0);
+        default:
+            return 0;
+    }
+}
+
+inline bool takes_direct(uint8_t kinds, const JsonValue& v) noexcept {
+    switch (v.kind) {
+        case JsonKind::Float:
+            return kinds & (std::isfinite(v.number) ? kTakesFinite : kTakesNonFinite);
+        case JsonKind::Int:
+            return kinds & kTakesInt;
+        case JsonKind::Str:
+            return kinds & kTakesStr;
+        default:
+            return false;
+    }
+}
 
 // One plan's input keys as UTF-8 bytes, built with the plan and never changed after.
 // Fields that share an input_key share a slot. Records of one schema usually list their
@@ -56,6 +89,7 @@ public:
         bool nullable;
         bool plain;   // no validators and a plain attribute: the value goes straight in
         bool shared;  // its slot's
+        uint8_t direct;  // direct_kinds of the element, read here rather than from it
     };
     const FieldRow& field(size_t i) const noexcept { return rows_[i]; }
     const Slot& slot(int32_t s) const noexcept { return slots_[static_cast<size_t>(s)]; }
@@ -67,7 +101,23 @@ public:
 
     size_t slot_count() const noexcept { return slots_.size(); }
 
+    // Asks for the lines a record's match and walk read, all at once: the previous
+    // record's text, tree and objects have pushed them out of the cache since, and
+    // the loops would otherwise wait for each line in turn.
+    void prefetch() const noexcept {
+        prefetch_lines(rows_.data(), rows_.size() * sizeof(FieldRow));
+        prefetch_lines(slots_.data(), slots_.size() * sizeof(Slot));
+        prefetch_lines(key_bytes_.data(), key_bytes_.size());
+    }
+
 private:
+    static void prefetch_lines(const void* p, size_t n) noexcept {
+#if defined(__GNUC__) || defined(__clang__)
+        for (size_t i = 0; i < n; i += 64) __builtin_prefetch(static_cast<const char*>(p) + i);
+#else
+        (void)p, (void)n;
+#endif
+    }
     static bool equal(const Slot& s, const char* key, uint32_t size) noexcept {
         if (s.size != size) return false;
         // Keys are short: two overlapping word loads beat a library call.
