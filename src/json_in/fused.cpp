@@ -109,8 +109,6 @@ PyObject* list_of(Walk& walk, const LoadElement& e, const JsonValue& v, const Pa
     Ref list = Ref::steal(PyList_New(v.size));
     if (!list) return nullptr;
     const LoadElement& child = *e.child;
-    // Lists of lists (rings of coordinate pairs) go straight down, past the dispatch.
-    const bool nested = child.kind == Kind::ListOf;
     const uint8_t direct = direct_kinds(child);
     for (uint32_t i = 0; i < v.size; ++i) {
         const JsonValue& item = v.items[i];
@@ -118,9 +116,7 @@ PyObject* list_of(Walk& walk, const LoadElement& e, const JsonValue& v, const Pa
         if (item.kind == JsonKind::Null) {
             if (!e.items_nullable) return raise_fallback();
             out = Py_NewRef(Py_None);
-        } else if (!(out = takes_direct(direct, item) ? scalar_to_py(walk, item)
-                           : nested                   ? list_of(walk, child, item, partial)
-                                                      : apply_json(walk, child, item, partial))) {
+        } else if (!(out = takes_direct(direct, item) ? scalar_to_py(walk, item) : apply_json(walk, child, item, partial))) {
             return nullptr;
         }
         PyList_SetItem(list.get(), i, out);

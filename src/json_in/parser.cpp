@@ -135,14 +135,13 @@ inline size_t encode_utf8(uint32_t cp, char* out) noexcept {
 
 inline bool is_digit(uint8_t c) noexcept { return c >= '0' && c <= '9'; }
 
-// Most arrays and objects are short (a coordinate pair, a small record): copied in
-// place rather than through a call to memcpy.
-template <class Node>
-inline void copy_nodes(Node* to, const Node* from, size_t n) noexcept {
+// Many arrays are short (a coordinate pair, a few ids): copied in place rather than
+// through a call to memcpy.
+inline void copy_items(JsonValue* to, const JsonValue* from, size_t n) noexcept {
     if (n <= 4) {
         for (size_t i = 0; i < n; ++i) to[i] = from[i];
     } else {
-        std::memcpy(static_cast<void*>(to), from, n * sizeof(Node));
+        std::memcpy(static_cast<void*>(to), from, n * sizeof(JsonValue));
     }
 }
 
@@ -246,7 +245,7 @@ bool Parser::array(JsonValue& out) noexcept {
     if (n > std::numeric_limits<uint32_t>::max()) return false;
     auto* items = static_cast<JsonValue*>(arena_.alloc(n * sizeof(JsonValue)));
     if (!items) return no_memory();
-    copy_nodes(items, values_.data() + base, n);
+    copy_items(items, values_.data() + base, n);
     values_.truncate(base);
     out.size = static_cast<uint32_t>(n);
     out.items = items;
@@ -294,7 +293,7 @@ bool Parser::object(JsonValue& out) noexcept {
     if (n > std::numeric_limits<uint32_t>::max()) return false;
     auto* pairs = static_cast<JsonPair*>(arena_.alloc(n * sizeof(JsonPair)));
     if (!pairs) return no_memory();
-    copy_nodes(pairs, pairs_.data() + base, n);
+    std::memcpy(static_cast<void*>(pairs), pairs_.data() + base, n * sizeof(JsonPair));
     pairs_.truncate(base);
     out.size = static_cast<uint32_t>(n);
     out.pairs = pairs;
@@ -630,9 +629,60 @@ constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8
 
 constexpr uint64_t kPow10Int[] = {1, 10, 100, 1'000, 10'000, 100'000, 1'000'000, 10'000'000, 100'000'000};
 
-// Bytes a fast number may read from its first digit: an integer part of up to seven
-// digits, the point and at most 19 digits in all, read eight at a time, and the byte after.
+// Bytes a fast number may read from its first digit: an integer of up to 18 digits and
+// the byte after, or an integer part of up to seven digits, the point and at most 19
+// digits in all, read eight at a time, and the byte after.
 constexpr ptrdiff_t kFastNumberRoom = 32;
+
+// The common shapes: an integer, or a short integer part and a fraction read by the
+// word, 19 digits at most; no exponent. False leaves p_ alone for the general reading,
+// which also tells malformed text apart.
+[[gnu::always_inline]] inline bool Parser::fast_number(const uint8_t* p, bool negative, JsonValue& out) noexcept {
+    // The integer part is short and of steady length in real data: a predicted loop
+    // keeps the next byte's address off the chain of arithmetic a word read puts it on.
+    const uint8_t* const first = p;
+    uint64_t mantissa = *p++ - '0';
+    if (mantissa == 0) {
+        if (is_digit(*p)) return false;
+    } else {
+        while (is_digit(*p)) {
+            mantissa = mantissa * 10 + (*p++ - '0');
+            if (p - first > 18) return false;
+        }
+    }
+    auto digits = static_cast<unsigned>(p - first);
+    uint64_t w;
+    unsigned n;
+    if (*p != '.') {
+        if (*p == 'e' || *p == 'E') return false;
+        p_ = p;
+        out.kind = JsonKind::Int;
+        out.integer = negative ? -static_cast<int64_t>(mantissa) : static_cast<int64_t>(mantissa);
+        return true;
+    }
+    if (digits > 7) return false;  // the fraction's reads below stay within the room
+    const uint8_t* const fraction = ++p;
+    do {
+        std::memcpy(&w, p, 8);
+        n = digit_run(w);
+        if ((digits += n) > 19) return false;
+        if (n) mantissa = mantissa * kPow10Int[n] + run_value(w, n);
+        p += n;
+    } while (n == 8);
+    const auto fraction_used = static_cast<int64_t>(p - fraction);
+    if (fraction_used == 0 || *p == 'e' || *p == 'E') return false;
+    double d;
+    if (mantissa <= (uint64_t{1} << 53) && fraction_used <= 22) {
+        d = static_cast<double>(mantissa) / kPow10[fraction_used];
+        d = negative ? -d : d;
+    } else if (!decimal_to_double(mantissa, -fraction_used, negative, d)) {
+        return false;
+    }
+    p_ = p;
+    out.kind = JsonKind::Float;
+    out.number = d;
+    return true;
+}
 
 // Integers of up to 18 digits are exact in int64; a longer integer part would need
 // a big integer (and json.loads may refuse it by its digit limit), so it is refused.
@@ -735,55 +785,6 @@ bool Parser::number(JsonValue& out) noexcept {
         }
     }
     return slow_number(start, out);
-}
-
-// The common shape, digits read by the word: a short integer part, maybe a fraction,
-// 19 digits at most and no exponent. False leaves p_ alone for the general reading,
-// which also tells malformed text apart.
-bool Parser::fast_number(const uint8_t* p, bool negative, JsonValue& out) noexcept {
-    // The integer part is short and of steady length in real data: a predicted loop
-    // keeps the next byte's address off the chain of arithmetic a word read puts it on.
-    const uint8_t* const first = p;
-    uint64_t mantissa = *p++ - '0';
-    if (mantissa == 0) {
-        if (is_digit(*p)) return false;
-    } else {
-        while (is_digit(*p)) {
-            mantissa = mantissa * 10 + (*p++ - '0');
-            if (p - first > 7) return false;
-        }
-    }
-    auto digits = static_cast<unsigned>(p - first);
-    uint64_t w;
-    unsigned n;
-    if (*p != '.') {
-        if (*p == 'e' || *p == 'E') return false;
-        p_ = p;
-        out.kind = JsonKind::Int;
-        out.integer = negative ? -static_cast<int64_t>(mantissa) : static_cast<int64_t>(mantissa);
-        return true;
-    }
-    const uint8_t* const fraction = ++p;
-    do {
-        std::memcpy(&w, p, 8);
-        n = digit_run(w);
-        if ((digits += n) > 19) return false;
-        if (n) mantissa = mantissa * kPow10Int[n] + run_value(w, n);
-        p += n;
-    } while (n == 8);
-    const auto fraction_used = static_cast<int64_t>(p - fraction);
-    if (fraction_used == 0 || *p == 'e' || *p == 'E') return false;
-    double d;
-    if (mantissa <= (uint64_t{1} << 53) && fraction_used <= 22) {
-        d = static_cast<double>(mantissa) / kPow10[fraction_used];
-        d = negative ? -d : d;
-    } else if (!decimal_to_double(mantissa, -fraction_used, negative, d)) {
-        return false;
-    }
-    p_ = p;
-    out.kind = JsonKind::Float;
-    out.number = d;
-    return true;
 }
 
 // The interpreter's own conversion, which float() uses, for what the fast one leaves
