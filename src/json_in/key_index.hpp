@@ -6,6 +6,7 @@
 #include "json_in/scalar_cache.hpp"
 #include "json_in/value.hpp"
 #include "load/plan.hpp"
+#include "module/bits.hpp"
 #include "module/ctx.hpp"
 
 namespace corvane::json_in {
@@ -112,11 +113,7 @@ public:
 
 private:
     static void prefetch_lines(const void* p, size_t n) noexcept {
-#if defined(__GNUC__) || defined(__clang__)
-        for (size_t i = 0; i < n; i += 64) __builtin_prefetch(static_cast<const char*>(p) + i);
-#else
-        (void)p, (void)n;
-#endif
+        for (size_t i = 0; i < n; i += 64) bits::prefetch(static_cast<const char*>(p) + i);
     }
     static bool equal(const Slot& s, const char* key, uint32_t size) noexcept {
         if (s.size != size) return false;

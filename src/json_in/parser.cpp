@@ -531,8 +531,8 @@ bool Parser::decode_escaped(const uint8_t* start, uint32_t& max) noexcept {
             // Text json.dumps wrote as ASCII is mostly runs of \u escapes of plain code
             // points, decoded here in blocks of room reserved up front. A block holds
             // no more six-byte escapes than the text has room for, so a step tests
-            // neither bound; any other escape ends it. Locals throughout: stores
-            // through `this` would reload them every step.
+            // neither bound. Locals throughout: stores through `this` would reload them
+            // every step.
             do {
                 if (!units_.reserve_more(kEscapeBlock)) return no_memory();
                 uint32_t* const first = units_.data() + units_.size();
@@ -542,21 +542,14 @@ bool Parser::decode_escaped(const uint8_t* start, uint32_t& max) noexcept {
                 uint32_t top = max;
                 while (out < stop && *p == '\\') {
                     int32_t cp;
-                    if (p[1] == 'u' && (cp = hex4(p + 2)) >= 0 && (cp < 0xD800 || cp > 0xDFFF)) {
-                        p += 6;
-                        *out++ = static_cast<uint32_t>(cp);
-                        top = std::max(top, static_cast<uint32_t>(cp));
-                        continue;
-                    }
-                    p_ = p;
-                    if ((cp = escape()) < 0) return false;
-                    p = p_;
+                    if (p[1] != 'u' || (cp = hex4(p + 2)) < 0 || (cp >= 0xD800 && cp <= 0xDFFF)) break;
+                    p += 6;
                     *out++ = static_cast<uint32_t>(cp);
                     top = std::max(top, static_cast<uint32_t>(cp));
-                    break;
                 }
-                if (out == first && p < end_ && *p == '\\') {
-                    // Too near the end for a whole block step.
+                // Any other escape, or one too near the end for a block step, is read
+                // on its own and ends the block.
+                if (out < first + kEscapeBlock && p < end_ && *p == '\\') {
                     p_ = p;
                     const int32_t cp = escape();
                     if (cp < 0) return false;
@@ -627,6 +620,19 @@ inline uint64_t run_value(uint64_t w, unsigned n) noexcept {
 constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
                              1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 
+// w * 10**e10 with the sign applied, every digit of the literal in w; false when the
+// fast conversion leaves it undecided. A w up to 2^53 and a power of ten up to 1e22 are
+// both exact doubles, so one multiplication or division rounds correctly: the double
+// float() gives.
+inline bool exact_digits_to_double(uint64_t w, int64_t e10, bool negative, double& out) noexcept {
+    if (w <= (uint64_t{1} << 53) && e10 >= -22 && e10 <= 22) {
+        const double d = e10 < 0 ? static_cast<double>(w) / kPow10[-e10] : static_cast<double>(w) * kPow10[e10];
+        out = negative ? -d : d;
+        return true;
+    }
+    return decimal_to_double(w, e10, negative, out);
+}
+
 constexpr uint64_t kPow10Int[] = {1, 10, 100, 1'000, 10'000, 100'000, 1'000'000, 10'000'000, 100'000'000};
 
 // Bytes a fast number may read from its first digit: an integer of up to 18 digits and
@@ -672,12 +678,7 @@ constexpr ptrdiff_t kFastNumberRoom = 32;
     const auto fraction_used = static_cast<int64_t>(p - fraction);
     if (fraction_used == 0 || *p == 'e' || *p == 'E') return false;
     double d;
-    if (mantissa <= (uint64_t{1} << 53) && fraction_used <= 22) {
-        d = static_cast<double>(mantissa) / kPow10[fraction_used];
-        d = negative ? -d : d;
-    } else if (!decimal_to_double(mantissa, -fraction_used, negative, d)) {
-        return false;
-    }
+    if (!exact_digits_to_double(mantissa, -fraction_used, negative, d)) return false;
     p_ = p;
     out.kind = JsonKind::Float;
     out.number = d;
@@ -764,22 +765,19 @@ bool Parser::number(JsonValue& out) noexcept {
         return true;
     }
     out.kind = JsonKind::Float;
-    // A mantissa below 2^53 and a power of ten up to 1e22 are both exact doubles, so
-    // one multiplication or division rounds correctly: the double float() gives.
     const int64_t e10 = exponent - fraction_used;
-    if (!truncated && mantissa <= (uint64_t{1} << 53) && e10 >= -22 && e10 <= 22) {
-        double d = static_cast<double>(mantissa);
-        d = e10 < 0 ? d / kPow10[-e10] : d * kPow10[e10];
-        out.number = negative ? -d : d;
-        return true;
-    }
-    // With digits dropped the value lies between mantissa and mantissa + 1 at this
-    // exponent; when both round to one double, so does the value.
     double d;
-    if (decimal_to_double(mantissa, e10, negative, d)) {
+    if (!truncated) {
+        if (exact_digits_to_double(mantissa, e10, negative, d)) {
+            out.number = d;
+            return true;
+        }
+    } else if (decimal_to_double(mantissa, e10, negative, d)) {
+        // With digits dropped the value lies between mantissa and mantissa + 1 at this
+        // exponent; when both round to one double, so does the value.
         double upper;
-        if (!truncated || (decimal_to_double(mantissa + 1, e10, negative, upper) &&
-                           std::bit_cast<uint64_t>(upper) == std::bit_cast<uint64_t>(d))) {
+        if (decimal_to_double(mantissa + 1, e10, negative, upper) &&
+            std::bit_cast<uint64_t>(upper) == std::bit_cast<uint64_t>(d)) {
             out.number = d;
             return true;
         }
