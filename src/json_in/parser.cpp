@@ -68,6 +68,37 @@ inline uint64_t attention(uint64_t w) noexcept {
            zero_bytes(w ^ (kOnes * '\\'));
 }
 
+#if defined(__SSE2__) || defined(_M_X64)
+// Bit i set where byte i of the 16 at p ends a plain run, as attention() marks them.
+// Signed compares put bytes of 0x80 and above below 0x20 too, so one test finds
+// control bytes and multi-byte leads alike.
+inline unsigned stop_mask(const uint8_t* p) noexcept {
+    const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const __m128i stop = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(w, _mm_set1_epi8('"')),
+                                                   _mm_cmpeq_epi8(w, _mm_set1_epi8('\\'))),
+                                      _mm_cmplt_epi8(w, _mm_set1_epi8(0x20)));
+    return static_cast<unsigned>(_mm_movemask_epi8(stop));
+}
+#endif
+
+// Where the first byte that ends a plain run lies among the 16 at p, or 16 when none does.
+inline unsigned first_stop(const uint8_t* p) noexcept {
+#if defined(__SSE2__) || defined(_M_X64)
+    const unsigned m = stop_mask(p);
+    return m ? static_cast<unsigned>(std::countr_zero(m)) : 16;
+#else
+    if constexpr (std::endian::native == std::endian::little) {
+        uint64_t w0, w1;
+        std::memcpy(&w0, p, 8);
+        std::memcpy(&w1, p + 8, 8);
+        if (const uint64_t m = attention(w0)) return static_cast<unsigned>(std::countr_zero(m) >> 3);
+        if (const uint64_t m = attention(w1)) return 8 + static_cast<unsigned>(std::countr_zero(m) >> 3);
+        return 16;
+    }
+    return 0;  // no fast path: the general reading takes every string
+#endif
+}
+
 struct PlainTable {
     bool plain[256];
     constexpr PlainTable() : plain() {
@@ -148,6 +179,19 @@ inline void copy_items(JsonValue* to, const JsonValue* from, size_t n) noexcept 
 
 }  // namespace
 
+// A string with nothing to decode that ends within the next 16 bytes, as most keys and
+// many values do: read in place, without the calls of the general string reading.
+// False leaves p_ unmoved.
+inline bool Parser::short_plain(const char*& out, uint32_t& n) noexcept {
+    if (end_ - p_ < 16) return false;
+    const unsigned i = first_stop(p_);
+    if (i >= 16 || p_[i] != '"') return false;
+    out = reinterpret_cast<const char*>(p_);
+    n = i;
+    p_ += i + 1;
+    return true;
+}
+
 bool Parser::literal(const char* word, size_t n) noexcept {
     if (static_cast<size_t>(end_ - p_) < n || std::memcmp(p_, word, n) != 0) return false;
     p_ += n;
@@ -200,8 +244,19 @@ bool Parser::push_value(PodStack<Slot>& stack, SlotNode slot_node) noexcept {
         if (!stack.reserve_more(1)) return no_memory();
         JsonValue& node = slot_node(stack.data()[stack.size()]);
         node = JsonValue();
-        // Numbers fill most arrays: read without the call through value().
-        if (!(is_digit(c) || c == '-' ? number(node) : value(node))) return false;
+        // Numbers and strings, the commonest values, are read without the call through
+        // value().
+        bool ok;
+        if (is_digit(c) || c == '-') {
+            ok = number(node);
+        } else if (c == '"') {
+            ++p_;
+            node.kind = JsonKind::Str;
+            ok = short_plain(node.str, node.size) || value_string(node);
+        } else {
+            ok = value(node);
+        }
+        if (!ok) return false;
         stack.extend_reserved(1);
         return true;
     }
@@ -234,6 +289,7 @@ bool Parser::array(JsonValue& out) noexcept {
     for (;;) {
         if (p_ >= end_) return false;
         if (!push_value(values_, [](JsonValue& slot) -> JsonValue& { return slot; })) return false;
+        if (comma_then_value()) continue;
         skip_ws();
         if (p_ >= end_) return false;
         const uint8_t c = *p_++;
@@ -265,29 +321,30 @@ bool Parser::object(JsonValue& out) noexcept {
         --depth_;
         return true;
     }
+    if (p_ >= end_ || *p_ != '"') return false;
+    ++p_;
     const size_t base = pairs_.size();
     for (;;) {
-        if (p_ >= end_ || *p_ != '"') return false;
-        ++p_;
+        // Here p_ is past the key's opening quote.
         const char* key;
         uint32_t key_size;
-        if (!string(key, key_size)) return false;
-        skip_ws();
-        if (p_ >= end_ || *p_ != ':') return false;
-        ++p_;
-        skip_ws();
+        if (!short_plain(key, key_size) && !string(key, key_size)) return false;
+        if (!separator(':')) return false;
         auto pair_node = [&](JsonPair& slot) -> JsonValue& {
             slot.key = key;
             slot.key_size = key_size;
             return slot.value;
         };
         if (p_ >= end_ || !push_value(pairs_, pair_node)) return false;
+        if (comma_then_key()) continue;
         skip_ws();
         if (p_ >= end_) return false;
         const uint8_t c = *p_++;
         if (c == '}') break;
         if (c != ',') return false;
         skip_ws();
+        if (p_ >= end_ || *p_ != '"') return false;
+        ++p_;
     }
     const size_t n = pairs_.size() - base;
     if (n > std::numeric_limits<uint32_t>::max()) return false;
@@ -308,17 +365,9 @@ void Parser::skip_plain() noexcept {
     const uint8_t* p = p_;
     const uint8_t* const end = end_;
 #if defined(__SSE2__) || defined(_M_X64)
-    // Signed compares put bytes of 0x80 and above below 0x20 too, so one test finds
-    // control bytes and multi-byte leads alike.
-    const __m128i quote = _mm_set1_epi8('"');
-    const __m128i backslash = _mm_set1_epi8('\\');
-    const __m128i space = _mm_set1_epi8(0x20);
     while (end - p >= 16) {
-        const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-        const __m128i stop = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(w, quote), _mm_cmpeq_epi8(w, backslash)),
-                                          _mm_cmplt_epi8(w, space));
-        if (const int m = _mm_movemask_epi8(stop)) {
-            p_ = p + std::countr_zero(static_cast<unsigned>(m));
+        if (const unsigned m = stop_mask(p)) {
+            p_ = p + std::countr_zero(m);
             return;
         }
         p += 16;
@@ -529,10 +578,12 @@ bool Parser::decode_escaped(const uint8_t* start, uint32_t& max) noexcept {
         }
         if (c == '\\') {
             // Text json.dumps wrote as ASCII is mostly runs of \u escapes of plain code
-            // points, decoded here in blocks of room reserved up front. A block holds
-            // no more six-byte escapes than the text has room for, so a step tests
-            // neither bound. Locals throughout: stores through `this` would reload them
-            // every step.
+            // points, broken by punctuation and other escapes; all three are decoded
+            // here in blocks of room reserved up front. A step reads at most six bytes
+            // and a block takes no more steps than the text has room for, so a step
+            // tests neither bound. Locals throughout: stores through `this` would
+            // reload them every step.
+            bool full;
             do {
                 if (!units_.reserve_more(kEscapeBlock)) return no_memory();
                 uint32_t* const first = units_.data() + units_.size();
@@ -540,15 +591,26 @@ bool Parser::decode_escaped(const uint8_t* start, uint32_t& max) noexcept {
                 const uint8_t* p = p_;
                 uint32_t* const stop = first + std::min(kEscapeBlock, static_cast<size_t>(end_ - p) / 6);
                 uint32_t top = max;
-                while (out < stop && *p == '\\') {
-                    int32_t cp;
-                    if (p[1] != 'u' || (cp = hex4(p + 2)) < 0 || (cp >= 0xD800 && cp <= 0xDFFF)) break;
-                    p += 6;
+                while (out < stop) {
+                    int32_t cp = *p;
+                    if (cp == '\\') {
+                        if (p[1] == 'u') {
+                            if ((cp = hex4(p + 2)) < 0 || (cp >= 0xD800 && cp <= 0xDFFF)) break;
+                            p += 6;
+                        } else {
+                            if (!(cp = static_cast<uint8_t>(kEscape.value[p[1]]))) break;
+                            p += 2;
+                        }
+                    } else if (kPlain.plain[cp]) {
+                        ++p;
+                    } else {
+                        break;
+                    }
                     *out++ = static_cast<uint32_t>(cp);
                     top = std::max(top, static_cast<uint32_t>(cp));
                 }
-                // Any other escape, or one too near the end for a block step, is read
-                // on its own and ends the block.
+                // A surrogate pair, a bad escape, or one too near the end for a block
+                // step, is read on its own and ends the block.
                 if (out < first + kEscapeBlock && p < end_ && *p == '\\') {
                     p_ = p;
                     const int32_t cp = escape();
@@ -559,8 +621,9 @@ bool Parser::decode_escaped(const uint8_t* start, uint32_t& max) noexcept {
                 }
                 max = top;
                 p_ = p;
+                full = out == first + kEscapeBlock;
                 units_.extend_reserved(static_cast<size_t>(out - first));
-            } while (p_ < end_ && *p_ == '\\');
+            } while (p_ < end_ && (full || *p_ == '\\'));
             continue;
         }
         if (c < 0x80) return false;  // a raw control byte

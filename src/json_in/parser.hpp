@@ -33,6 +33,43 @@ private:
         while (p < end_ && (*p == ' ' || *p == '\n' || *p == '\r' || *p == '\t')) ++p;
         p_ = p;
     }
+    // The separators as json.dumps writes them (one space after) or compact text has
+    // them (none), read without the whitespace loops; anything else takes the general
+    // path. Each needs three bytes of room, so the tests below read within the text.
+    bool separator(uint8_t sep) noexcept {
+        const uint8_t* p = p_;
+        if (end_ - p >= 3 && p[0] == sep) {
+            p += 1 + (p[1] == ' ');
+            if (*p > ' ') {
+                p_ = p;
+                return true;
+            }
+        }
+        skip_ws();
+        if (p_ >= end_ || *p_ != sep) return false;
+        ++p_;
+        skip_ws();
+        return true;
+    }
+    // After an array item: true past a comma, at the next item.
+    bool comma_then_value() noexcept {
+        const uint8_t* p = p_;
+        if (end_ - p < 3 || p[0] != ',') return false;
+        p += 1 + (p[1] == ' ');
+        if (*p <= ' ') return false;
+        p_ = p;
+        return true;
+    }
+    // After a pair: true past a comma and the next key's opening quote.
+    bool comma_then_key() noexcept {
+        const uint8_t* p = p_;
+        if (end_ - p < 3 || p[0] != ',') return false;
+        p += 1 + (p[1] == ' ');
+        if (*p != '"') return false;
+        p_ = p + 1;
+        return true;
+    }
+    bool short_plain(const char*& out, uint32_t& n) noexcept;
     bool literal(const char* word, size_t n) noexcept;
     bool value(JsonValue& out) noexcept;
     bool enter() noexcept { return ++depth_ <= kMaxDepth; }
