@@ -10,18 +10,18 @@ namespace corvane::json_in {
 
 uint64_t key_hash(const char* key, size_t size) noexcept {
     uint64_t h = 0x9E3779B97F4A7C15ull ^ size;
-    while (size >= 8) {
+    const char* const end = key + size;
+    while (end - key > 8) {
         uint64_t w;
         std::memcpy(&w, key, 8);
         h = (h ^ w) * 0xFF51AFD7ED558CCDull;
         h ^= h >> 32;
         key += 8;
-        size -= 8;
     }
-    if (size) {
-        uint64_t w = 0;
-        std::memcpy(&w, key, size);
-        h = (h ^ w) * 0xC4CEB9FE1A85EC53ull;
+    if (key < end) {
+        uint64_t w0, w1;
+        short_words(key, static_cast<size_t>(end - key), w0, w1);
+        h = (h ^ w0 ^ (w1 >> 7)) * 0xC4CEB9FE1A85EC53ull;
     }
     return h ^ (h >> 29);
 }
