@@ -33,6 +33,7 @@ def wrapped(text):
     "{'v': 1}", '{"v" 1}', '{v: 1}', '{"v": [1 2]}', '{"v": 1 "w": 2}', '\x0c{"v": 1}', '\u00a0{"v": 1}',
     '\ufeff{"v": 1}', '{"v": tru}', '{"v": True}', '/**/{"v": 1}', '{"v": 1}\x00', '{"v": [', '{"v": "abc',
     '{"v": 1', '{"v"', '{', '}', '{"v": 1}}', '{"v": [1]]', '{1: 1}', '{"v": \'x\'}', '{"v": "a" "b"}',
+    '{"v": [1, ]}', '{"v": 1, }', '{"v": 1, "w"}', '{"v":}', '{"v": [1,,2]}', '{"v\x01": 1}' + " " * 20,
 ] + [wrapped(raw) for raw in [
     rb'"\ud800"', rb'"\udc00"', rb'"\ud800x"', rb'"\ud800\u0041"', rb'"\ud800\ud800"', rb'"\udc00\ud800"',
     rb'"\ud800\n"', rb'"\ud800\u"', b'"\\n\xff"', rb'"\u12"', rb'"\u12g4"', rb'"\x41"', rb'"\a"', rb'"\U00000041"',
@@ -46,7 +47,7 @@ def wrapped(text):
     b"NaN0", b"1ee5", b"1.2.3", "\u0661".encode(), b"1_000",
     # The same with room after them, where digits are read by the word.
     *(n + b" " * 40 for n in (b"01.5", b"00", b"-01", b"1.", b"1.e5", b"1.5e", b"1.5e+", b"12345678901234567890")),
-    *(b'"a' + bytes([c]) + b'b"' for c in range(0x20)),
+    *(b'"a' + bytes([c]) + b'b"' + pad for c in range(0x20) for pad in (b"", b" " * 20)),
     *(b"1" + bytes([c]) for c in range(0x20) if c not in b" \t\n\r"),
 ]])
 def test_grammar_string_and_number_refusals(doc):
@@ -378,6 +379,25 @@ def test_escaped_strings(values, ascii_only):
     text = json.dumps({"v": values}, ensure_ascii=ascii_only)
     for doc in (text, text.encode()):
         assert check_loads(STRS, doc, fast=True).value == {"v": values}
+
+
+# Runs of escapes broken by plain text, keys and values of every length around the
+# 16 bytes read in place, and separators with and without the spacing json.dumps uses.
+PIECES = ["a", "Z9", " ", ":", ",", r"\n", r'\"', r"\\", r"\/", r"\u00e9", r"\u4e2d", r"\ud83d\ude00",
+          "\u00e9", "\u4e2d", "\U0001f600", "x" * 15]
+
+
+def test_mixed_strings_and_separators():
+    rng = random.Random(7)
+    text = lambda: '"' + "".join(rng.choice(PIECES) for _ in range(rng.randrange(0, 24))) + '"'
+    sep = lambda c: rng.choice(["", "", " ", "\n  "]) + c + rng.choice(["", " ", " ", "  ", "\t"])
+    value = lambda: rng.choice([text, lambda: str(rng.randrange(-999, 999)), lambda: "[" + sep(",").join(
+        text() for _ in range(rng.randrange(0, 4))) + "]"])()
+    for _ in range(400):
+        pairs = sep(",").join(text() + sep(":") + value() for _ in range(rng.randrange(1, 6)))
+        doc = "{" + pairs + "}" + " " * rng.randrange(0, 20)
+        check_loads(WHOLE, doc, fast=True)
+        check_loads(WHOLE, doc.encode(), fast=True)
 
 
 def test_repeated_and_unique_values_across_cache_windows():
