@@ -117,24 +117,30 @@ private:
     }
     static bool equal(const Slot& s, const char* key, uint32_t size) noexcept {
         if (s.size != size) return false;
-        // Keys are short: two overlapping word loads beat a library call.
-        if (size >= 8 && size <= 16) {
-            uint64_t a0, a1, b0, b1;
-            std::memcpy(&a0, s.key, 8);
-            std::memcpy(&b0, key, 8);
-            std::memcpy(&a1, s.key + size - 8, 8);
-            std::memcpy(&b1, key + size - 8, 8);
-            return ((a0 ^ b0) | (a1 ^ b1)) == 0;
-        }
+        // Keys are short: overlapping word loads beat a library call.
+        const char* const k = s.key;
+        if (size >= 8 && size <= 16) return word(k, key, 0) == 0 && word(k, key, size - 8) == 0;
         if (size >= 4 && size < 8) {
             uint32_t a0, a1, b0, b1;
-            std::memcpy(&a0, s.key, 4);
+            std::memcpy(&a0, k, 4);
             std::memcpy(&b0, key, 4);
-            std::memcpy(&a1, s.key + size - 4, 4);
+            std::memcpy(&a1, k + size - 4, 4);
             std::memcpy(&b1, key + size - 4, 4);
             return ((a0 ^ b0) | (a1 ^ b1)) == 0;
         }
-        return std::memcmp(s.key, key, size) == 0;
+        if (size > 16) {
+            uint64_t diff = word(k, key, size - 8);
+            for (uint32_t i = 0; i < size - 8; i += 8) diff |= word(k, key, i);
+            return diff == 0;
+        }
+        return size == 0 || (k[0] == key[0] && k[size >> 1] == key[size >> 1] && k[size - 1] == key[size - 1]);
+    }
+    // The bits in which the eight bytes at offset i of a and b differ.
+    static uint64_t word(const char* a, const char* b, uint32_t i) noexcept {
+        uint64_t x, y;
+        std::memcpy(&x, a + i, 8);
+        std::memcpy(&y, b + i, 8);
+        return x ^ y;
     }
     static void remember(PodStack<int32_t>& hints, size_t pos, int32_t s) noexcept {
         constexpr size_t kMaxHints = 1024;

@@ -219,6 +219,17 @@ def test_many_nested_schemas_keep_their_key_matches():
     assert _fused(outer, json.dumps(records), True)[2]["n79"] == {"a79": 81, "b79": "s2", "c": -79}
 
 
+def test_keys_one_byte_apart_are_told_apart():
+    # Each length the key comparison reads differently, with the stray byte at each end
+    # and in the middle, first through the hash table and then through the order hint.
+    names = ["k" * n for n in range(1, 26)]
+    cls = schema(EXCLUDE, **{n: f.Int() for n in names})
+    for n in names:
+        for i in {0, len(n) // 2, len(n) - 1}:
+            near = n[:i] + "j" + n[i + 1:]
+            check_loads(cls, json.dumps([{near: 1}, {n: 2}, {near: 3}]), many=True, fast=True)
+
+
 def test_known_keys_changed_by_host_code_are_seen():
     """A set may change while records load (only a frozenset's answers are reused)."""
     known, calls = {"a", "b"}, []
