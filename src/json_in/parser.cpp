@@ -261,7 +261,7 @@ bool Parser::push_value(PodStack<Slot>& stack, SlotNode slot_node) noexcept {
         return true;
     }
     JsonValue v;
-    if (!value(v)) return false;
+    if (!(c == '[' ? array(v) : object(v))) return false;
     if (!stack.reserve_more(1)) return no_memory();
     // The fields a container sets, each read as it was written.
     JsonValue& node = slot_node(stack.data()[stack.size()]);
