@@ -14,9 +14,13 @@ def add_clock_option(ap):
 
 def best_times(contenders, repeat, collector=False, clock=time.perf_counter):
     """Best time of each (name, fn), taken in interleaved rounds so that load from
-    elsewhere on the shared machine falls on all of them alike. Each call starts from a
-    collected heap, so none inherits the collector counts of the one before; without
-    `collector` the collector stays off during the calls, as timeit keeps it. Freeing a
+    elsewhere on the shared machine falls on all of them alike. Each timed call follows
+    an untimed call of the same function, as in timeit's loops: in a fixed order, a
+    contender run just after one that shares its code and data (orjson.loads alone after
+    run(orjson.loads) of the same text) would find the processor's caches warm where
+    its neighbours do not. Each call starts from a collected heap, so none inherits the
+    collector counts of the one before; without `collector` the collector stays off
+    during the calls, as timeit keeps it. Freeing a
     result is left out of its time: it is the same work for every contender.
     `clock=time.process_time` counts only this process's CPU time, which leaves out the
     time other processes hold the cores of a crowded machine."""
@@ -24,6 +28,7 @@ def best_times(contenders, repeat, collector=False, clock=time.perf_counter):
     best = {name: float("inf") for name, _ in contenders}
     for _ in range(repeat):
         for name, fn in contenders:
+            fn()
             gc.collect()
             if not collector:
                 gc.disable()
