@@ -15,10 +15,7 @@ public:
     PodStack() noexcept = default;
     PodStack(const PodStack&) = delete;
     PodStack& operator=(const PodStack&) = delete;
-    // Most never grow (a record's own buffers, the spare hint tables): no call for those.
-    ~PodStack() {
-        if (data_) std::free(data_);
-    }
+    ~PodStack() { std::free(data_); }
 
     bool push(const T& v) noexcept {
         if (size_ == cap_ && !grow(size_ + 1)) return false;
