@@ -99,9 +99,15 @@ inline PyObject* scalar_to_py(Walk& walk, const JsonValue& v) noexcept {
 }
 
 // apply_json, with the commonest nodes made here without the call; plain tests, which
-// predict better than its jump table.
+// predict better than its jump table. `direct` is direct_kinds(e), which loops and
+// rows read once rather than per node.
+inline PyObject* load_node(Walk& walk, uint8_t direct, const LoadElement& e, const JsonValue& v,
+                           const Partial& partial) noexcept {
+    return takes_direct(direct, v) ? scalar_to_py(walk, v) : apply_json(walk, e, v, partial);
+}
+
 inline PyObject* load_node(Walk& walk, const LoadElement& e, const JsonValue& v, const Partial& partial) noexcept {
-    return takes_direct(direct_kinds(e), v) ? scalar_to_py(walk, v) : apply_json(walk, e, v, partial);
+    return load_node(walk, direct_kinds(e), e, v, partial);
 }
 
 PyObject* list_of(Walk& walk, const LoadElement& e, const JsonValue& v, const Partial& partial) noexcept {
@@ -116,7 +122,7 @@ PyObject* list_of(Walk& walk, const LoadElement& e, const JsonValue& v, const Pa
         if (item.kind == JsonKind::Null) {
             if (!e.items_nullable) return raise_fallback();
             out = Py_NewRef(Py_None);
-        } else if (!(out = takes_direct(direct, item) ? scalar_to_py(walk, item) : apply_json(walk, child, item, partial))) {
+        } else if (!(out = load_node(walk, direct, child, item, partial))) {
             return nullptr;
         }
         PyList_SetItem(list.get(), i, out);
@@ -364,8 +370,7 @@ PyObject* run_one_json(Walk& walk, const LoadSerializer& plan, const JsonValue& 
         } else if (row.shared && is_container(node)) {
             rc = raise_fallback();
         } else if (row.plain && whole) {
-            Ref value = Ref::steal(takes_direct(row.direct, node) ? scalar_to_py(walk, node)
-                                                                  : apply_json(walk, *row.element, node, partial));
+            Ref value = Ref::steal(load_node(walk, row.direct, *row.element, node, partial));
             rc = value ? PyDict_SetItem(result.get(), row.attribute, value.get()) : -1;
         } else {
             rc = load_field(walk, plan.fields[i], node, partial, result.get());

@@ -192,6 +192,13 @@ inline bool Parser::short_plain(const char*& out, uint32_t& n) noexcept {
     return true;
 }
 
+// A string value, p_ on its opening quote.
+inline bool Parser::string_node(JsonValue& out) noexcept {
+    ++p_;
+    out.kind = JsonKind::Str;
+    return short_plain(out.str, out.size) || value_string(out);
+}
+
 bool Parser::literal(const char* word, size_t n) noexcept {
     if (static_cast<size_t>(end_ - p_) < n || std::memcmp(p_, word, n) != 0) return false;
     p_ += n;
@@ -203,11 +210,7 @@ bool Parser::literal(const char* word, size_t n) noexcept {
 bool Parser::value(JsonValue& out) noexcept {
     const uint8_t c = *p_;
     if (is_digit(c) || c == '-') return number(out);
-    if (c == '"') {
-        ++p_;
-        out.kind = JsonKind::Str;
-        return value_string(out);
-    }
+    if (c == '"') return string_node(out);
     if (c == 'n') {
         out.kind = JsonKind::Null;
         return literal("null", 4);
@@ -250,9 +253,7 @@ bool Parser::push_value(PodStack<Slot>& stack, SlotNode slot_node) noexcept {
         if (is_digit(c) || c == '-') {
             ok = number(node);
         } else if (c == '"') {
-            ++p_;
-            node.kind = JsonKind::Str;
-            ok = short_plain(node.str, node.size) || value_string(node);
+            ok = string_node(node);
         } else {
             ok = value(node);
         }

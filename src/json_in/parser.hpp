@@ -35,15 +35,16 @@ private:
     }
     // The separators as json.dumps writes them (one space after) or compact text has
     // them (none), read without the whitespace loops; anything else takes the general
-    // path. Each needs three bytes of room, so the tests below read within the text.
-    bool separator(uint8_t sep) noexcept {
+    // path. past() needs three bytes of room, so the tests after it read within the text.
+    const uint8_t* past(uint8_t sep) const noexcept {
         const uint8_t* p = p_;
-        if (end_ - p >= 3 && p[0] == sep) {
-            p += 1 + (p[1] == ' ');
-            if (*p > ' ') {
-                p_ = p;
-                return true;
-            }
+        if (end_ - p < 3 || p[0] != sep) return nullptr;
+        return p + 1 + (p[1] == ' ');
+    }
+    bool separator(uint8_t sep) noexcept {
+        if (const uint8_t* p = past(sep); p && *p > ' ') {
+            p_ = p;
+            return true;
         }
         skip_ws();
         if (p_ >= end_ || *p_ != sep) return false;
@@ -53,23 +54,20 @@ private:
     }
     // After an array item: true past a comma, at the next item.
     bool comma_then_value() noexcept {
-        const uint8_t* p = p_;
-        if (end_ - p < 3 || p[0] != ',') return false;
-        p += 1 + (p[1] == ' ');
-        if (*p <= ' ') return false;
+        const uint8_t* p = past(',');
+        if (!p || *p <= ' ') return false;
         p_ = p;
         return true;
     }
     // After a pair: true past a comma and the next key's opening quote.
     bool comma_then_key() noexcept {
-        const uint8_t* p = p_;
-        if (end_ - p < 3 || p[0] != ',') return false;
-        p += 1 + (p[1] == ' ');
-        if (*p != '"') return false;
+        const uint8_t* p = past(',');
+        if (!p || *p != '"') return false;
         p_ = p + 1;
         return true;
     }
     bool short_plain(const char*& out, uint32_t& n) noexcept;
+    bool string_node(JsonValue& out) noexcept;
     bool literal(const char* word, size_t n) noexcept;
     bool value(JsonValue& out) noexcept;
     bool enter() noexcept { return ++depth_ <= kMaxDepth; }
