@@ -54,44 +54,6 @@ PyObject* convert(Walk& walk, const LoadElement& e, const JsonValue& v, const Pa
     return load::apply(e, walk.ctx, py.get(), partial);
 }
 
-// A BoolSet element's value for a JSON boolean. Its sets usually hold plain scalars
-// (LoadElement::plain_sets), so the answers are fixed for the call and taken once;
-// otherwise every node is tested.
-PyObject* bool_set_json(Walk& walk, const LoadElement& e, bool b, const Partial& partial) noexcept {
-    PyObject* in = b ? Py_True : Py_False;
-    Walk::BoolAnswers* found = nullptr;
-    // Records meet their elements in the same order each time: the search starts after
-    // the last one found.
-    const size_t n = walk.bool_answers.size();
-    for (size_t k = 0, i = walk.bool_cursor; k < n && !found; ++k, i = i + 1 < n ? i + 1 : 0) {
-        if (walk.bool_answers[i].element == &e) {
-            found = &walk.bool_answers[i];
-            walk.bool_cursor = i + 1 < n ? i + 1 : 0;
-        }
-    }
-    if (!found && walk.bool_answers.size() < Walk::kMaxBoolElements) {
-        Walk::BoolAnswers answers{&e, nullptr, nullptr};
-        if (e.plain_sets) {
-            // An answer that falls back stays undecided: a node that needs it asks again.
-            for (PyObject* x : {Py_False, Py_True}) {
-                PyObject* r = load::apply(e, walk.ctx, x, partial);
-                if (!r) {
-                    if (!PyErr_ExceptionMatches(g_accel_fallback)) return nullptr;
-                    PyErr_Clear();
-                    continue;
-                }
-                (x == Py_True ? answers.on_true : answers.on_false) = r;
-                Py_DECREF(r);  // True or False, which live as long as the interpreter
-            }
-        }
-        if (walk.bool_answers.push(answers)) found = &walk.bool_answers[walk.bool_answers.size() - 1];
-    }
-    if (found) {
-        if (PyObject* r = b ? found->on_true : found->on_false) return Py_NewRef(r);
-    }
-    return load::apply(e, walk.ctx, in, partial);
-}
-
 inline PyObject* scalar_to_py(Walk& walk, const JsonValue& v) noexcept {
     if (v.kind == JsonKind::Float) return PyFloat_FromDouble(v.number);
     if (v.kind == JsonKind::Int) return walk.ints.get(v.integer);
@@ -301,7 +263,7 @@ PyObject* apply_json(Walk& walk, const LoadElement& e, const JsonValue& v, const
         case Kind::Constant:
             return Py_NewRef(e.value);
         case Kind::BoolSet:
-            if (v.kind == JsonKind::Bool) return bool_set_json(walk, e, v.boolean, partial);
+            if (v.kind == JsonKind::Bool) return load::apply_bool_set(e, v.boolean ? Py_True : Py_False);
             return convert(walk, e, v, partial);
         // load_node makes the scalars these kinds take as they are; what reaches here
         // needs the ordinary conversion.
@@ -328,7 +290,6 @@ PyObject* run_one_json(Walk& walk, const LoadSerializer& plan, const JsonValue& 
     const KeyIndex* index = plan.key_index.get();
     if (!index) return raise_fallback();
     index->prefetch();
-    PodStack<int32_t>& hints = walk.hints(index);
     // found[slot]: the last pair with that key, as in the dict json.loads builds. Up to
     // 64 slots, `seen` tells which entries were written, so none needs filling first
     // (a fill costs more than a small record's whole match).
@@ -340,7 +301,7 @@ PyObject* run_one_json(Walk& walk, const LoadSerializer& plan, const JsonValue& 
         return nullptr;
     uint64_t seen = 0;
     for (uint32_t j = 0; j < obj.size; ++j) {
-        const int32_t s = index->match(j, obj.pairs[j], hints);
+        const int32_t s = index->match(j, obj.pairs[j]);
         if (s >= 0) {
             found[static_cast<size_t>(s)] = static_cast<int32_t>(j);
             if (masked) seen |= uint64_t{1} << s;

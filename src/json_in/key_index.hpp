@@ -42,10 +42,13 @@ inline bool takes_direct(uint8_t kinds, const JsonValue& v) noexcept {
     }
 }
 
-// One plan's input keys as UTF-8 bytes, built with the plan and never changed after.
-// Fields that share an input_key share a slot. Records of one schema usually list their
-// keys in the same order, so the slot that matched position j in the previous record
-// (kept per call, in the Walk) is tried first and the hash table is the fallback.
+// One plan's input keys as UTF-8 bytes, built with the plan. Fields that share an
+// input_key share a slot. Records of one schema usually list their keys in the same
+// order, so the slot that matched position j in the previous record is tried first and
+// the hash table is the fallback. Those hints are the one part that changes after the
+// build; they outlive the call, so a small document starts with them, and as each is
+// checked against the key, records of another shape (or of a re-entrant call) that
+// overwrite them cost a lookup, never a wrong match.
 class KeyIndex {
 public:
     struct Slot {
@@ -64,16 +67,15 @@ public:
     // -1 with an exception set.
     int build(const load::LoadSerializer& plan) noexcept;
 
-    // The slot whose key equals the pair's key, or -1; `pos` is the pair's position and
-    // `hints` the slots this index matched at each position before, in this call.
-    int32_t match(size_t pos, const JsonPair& pair, PodStack<int32_t>& hints) const noexcept {
-        if (pos < hints.size()) {
-            const int32_t h = hints[pos];
+    // The slot whose key equals the pair's key, or -1; `pos` is the pair's position.
+    int32_t match(size_t pos, const JsonPair& pair) const noexcept {
+        if (pos < hints_.size()) {
+            const int32_t h = hints_[pos];
             if (h >= 0 && static_cast<size_t>(h) < slots_.size() && equal(slots_[h], pair.key, pair.key_size))
                 return h;
         }
         const int32_t s = lookup(pair.key, pair.key_size);
-        remember(hints, pos, s);
+        remember(pos, s);
         return s;
     }
     int32_t lookup(const char* key, uint32_t size) const noexcept;
@@ -142,13 +144,13 @@ private:
         std::memcpy(&y, b + i, 8);
         return x ^ y;
     }
-    static void remember(PodStack<int32_t>& hints, size_t pos, int32_t s) noexcept {
+    void remember(size_t pos, int32_t s) const noexcept {
         constexpr size_t kMaxHints = 1024;
         if (pos >= kMaxHints) return;
         // Growth failure only loses the hint.
-        while (hints.size() <= pos)
-            if (!hints.push(-1)) return;
-        hints[pos] = s;
+        while (hints_.size() <= pos)
+            if (!hints_.push(-1)) return;
+        hints_[pos] = s;
     }
 
     PodStack<Slot> slots_;
@@ -156,6 +158,7 @@ private:
     PodStack<char> key_bytes_;  // the slots' key texts
     PodStack<int32_t> table_;  // open addressing over slots_, -1 empty
     size_t mask_ = 0;
+    mutable PodStack<int32_t> hints_;  // the slot last matched at each position, -1 none
 };
 
 // State of one run_json call.
@@ -163,43 +166,6 @@ struct Walk {
     const Ctx& ctx;
     StrCache strs;
     IntCache ints;
-
-    // What a BoolSet element gives for JSON true and false, where no host code can take
-    // part in the membership tests (see LoadElement::plain_sets); decided once per call.
-    struct BoolAnswers {
-        const load::LoadElement* element;
-        PyObject* on_false;  // borrowed True or False; null when not fixed
-        PyObject* on_true;
-    };
-    static constexpr size_t kMaxBoolElements = 32;
-    PodStack<BoolAnswers> bool_answers;
-    size_t bool_cursor = 0;
-
-    // The key order hints of the indexes met in this call, in a small open-addressed
-    // table: a schema nests few records, and when more meet, one only loses its hints.
-    PodStack<int32_t>& hints(const KeyIndex* index) noexcept {
-        const auto h = static_cast<size_t>((reinterpret_cast<uintptr_t>(index) * 0x9E3779B97F4A7C15ull) >> 58);
-        for (size_t i = 0; i < kHintEntries; ++i) {
-            HintEntry& e = hint_cache[(h + i) % kHintEntries];
-            if (e.owner == index) return e.hints;
-            if (!e.owner) {
-                e.owner = index;
-                return e.hints;
-            }
-        }
-        HintEntry& e = hint_cache[h % kHintEntries];
-        e.owner = index;
-        e.hints.truncate(0);
-        return e.hints;
-    }
-
-    struct HintEntry {
-        const KeyIndex* owner = nullptr;
-        PodStack<int32_t> hints;
-    };
-    static constexpr size_t kHintEntries = 64;
-    HintEntry hint_cache[kHintEntries];
 };
-
 
 }  // namespace corvane::json_in

@@ -5,6 +5,8 @@
 // Both kinds are immutable, so handing out one object for equal values is not
 // observable beyond identity, which json.loads does not promise either.
 #pragma once
+#include <algorithm>
+#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -17,7 +19,9 @@ namespace corvane::json_in {
 // The slots of one cache, each holding an object (or none) and the value it stands
 // for, and whether the cache still pays. Where values rarely repeat (generated ids,
 // names), probing costs more than it saves: a cache that hits less than a quarter of
-// a window's lookups is off for the rest of the call.
+// a window's lookups is off for the rest of the call. Which slots hold an object is
+// kept in a bitmap, so that a call sets up and clears a table by its bitmap alone:
+// filling and scanning every slot cost a small document more than all its lookups.
 template <class Key, size_t Bits>
 class CacheSlots {
 public:
@@ -30,21 +34,38 @@ public:
     CacheSlots(const CacheSlots&) = delete;
     CacheSlots& operator=(const CacheSlots&) = delete;
     ~CacheSlots() {
-        if (slots_)
-            for (size_t i = 0; i < kSlots; ++i) Py_XDECREF(slots_[i].obj);
+        if (!table_) return;
+        for (size_t w = 0; w < kWords; ++w)
+            for (uint64_t bits = table_->held[w]; bits; bits &= bits - 1)
+                Py_DECREF(table_->slots[w * 64 + static_cast<size_t>(std::countr_zero(bits))].obj);
     }
 
-    // The slot for `hash`, or null when the cache is off or out of memory.
-    Slot* at(uint64_t hash) noexcept {
-        if (off_) return nullptr;
-        if (!slots_ && !(slots_ = std::unique_ptr<Slot[]>(new (std::nothrow) Slot[kSlots]()))) return nullptr;
-        return &slots_[hash >> (64 - Bits)];
+    // The slot for `hash` and the object it holds (null for none); no slot when the
+    // cache is off or out of memory.
+    struct Probe {
+        Slot* slot;
+        PyObject* held;
+        size_t index;
+    };
+    Probe at(uint64_t hash) noexcept {
+        if (off_) return {};
+        if (!table_) {
+            // Default-initialised: only the bitmap is written.
+            if (!(table_ = std::unique_ptr<Table>(new (std::nothrow) Table))) return {};
+            std::fill_n(table_->held, kWords, uint64_t{0});
+        }
+        const size_t i = hash >> (64 - Bits);
+        Slot& slot = table_->slots[i];
+        return {&slot, table_->held[i / 64] >> (i % 64) & 1 ? slot.obj : nullptr, i};
     }
     // A lookup's outcome; `made` is the object made on a miss (or null), kept when the
     // slot is free.
-    void count(Slot& slot, bool hit, PyObject* made, const Key& key) noexcept {
+    void count(const Probe& p, bool hit, PyObject* made, const Key& key) noexcept {
         hits_ += hit;
-        if (!hit && made && !slot.obj) slot = Slot{Py_NewRef(made), key};
+        if (!p.held && made) {
+            *p.slot = Slot{Py_NewRef(made), key};
+            table_->held[p.index / 64] |= uint64_t{1} << (p.index % 64);
+        }
         if (++lookups_ < kWindow) return;
         off_ = hits_ * 4 < kWindow;
         lookups_ = hits_ = 0;
@@ -52,8 +73,13 @@ public:
 
 private:
     static constexpr size_t kSlots = size_t{1} << Bits;
+    static constexpr size_t kWords = kSlots / 64;
     static constexpr uint32_t kWindow = 256;
-    std::unique_ptr<Slot[]> slots_;
+    struct Table {
+        uint64_t held[kWords];
+        Slot slots[kSlots];
+    };
+    std::unique_ptr<Table> table_;
     uint32_t lookups_ = 0, hits_ = 0;
     bool off_ = false;
 };
@@ -89,11 +115,12 @@ public:
         if (v.size > kMaxSize) return get_long(v);
         Text t{0, 0, v.size};
         short_words(v.str, v.size, t.w0, t.w1);
-        auto* slot = slots_.at((t.w0 ^ (t.w1 * 0x9E3779B97F4A7C15ull) ^ v.size) * 0xFF51AFD7ED558CCDull);
-        if (!slot) return str_to_py(v);
-        const bool hit = slot->obj && slot->key.w0 == t.w0 && slot->key.w1 == t.w1 && slot->key.size == t.size;
-        PyObject* s = hit ? Py_NewRef(slot->obj) : str_to_py(v);
-        slots_.count(*slot, hit, s, t);
+        const auto p = slots_.at((t.w0 ^ (t.w1 * 0x9E3779B97F4A7C15ull) ^ v.size) * 0xFF51AFD7ED558CCDull);
+        if (!p.slot) return str_to_py(v);
+        const Text& k = p.slot->key;
+        const bool hit = p.held && k.w0 == t.w0 && k.w1 == t.w1 && k.size == t.size;
+        PyObject* s = hit ? Py_NewRef(p.held) : str_to_py(v);
+        slots_.count(p, hit, s, t);
         return s;
     }
 
@@ -103,12 +130,12 @@ private:
     // input, which outlives the call.
     PyObject* get_long(const JsonValue& v) noexcept {
         const uint64_t h = key_hash(v.str, v.size);
-        auto* slot = long_slots_.at(h * 0x9E3779B97F4A7C15ull);
-        if (!slot) return str_to_py(v);
-        const LongText& k = slot->key;
-        const bool hit = slot->obj && k.hash == h && k.size == v.size && std::memcmp(k.text, v.str, v.size) == 0;
-        PyObject* s = hit ? Py_NewRef(slot->obj) : str_to_py(v);
-        long_slots_.count(*slot, hit, s, LongText{v.str, h, v.size});
+        const auto p = long_slots_.at(h * 0x9E3779B97F4A7C15ull);
+        if (!p.slot) return str_to_py(v);
+        const LongText& k = p.slot->key;
+        const bool hit = p.held && k.hash == h && k.size == v.size && std::memcmp(k.text, v.str, v.size) == 0;
+        PyObject* s = hit ? Py_NewRef(p.held) : str_to_py(v);
+        long_slots_.count(p, hit, s, LongText{v.str, h, v.size});
         return s;
     }
 
@@ -131,11 +158,12 @@ class IntCache {
 public:
     // A new reference to an int of value v, or nullptr with an exception set.
     PyObject* get(int64_t v) noexcept {
-        auto* slot = v >= -5 && v <= 256 ? nullptr : slots_.at(static_cast<uint64_t>(v) * 0x9E3779B97F4A7C15ull);
-        if (!slot) return PyLong_FromLongLong(v);
-        const bool hit = slot->obj && slot->key == v;
-        PyObject* o = hit ? Py_NewRef(slot->obj) : PyLong_FromLongLong(v);
-        slots_.count(*slot, hit, o, v);
+        if (v >= -5 && v <= 256) return PyLong_FromLongLong(v);
+        const auto p = slots_.at(static_cast<uint64_t>(v) * 0x9E3779B97F4A7C15ull);
+        if (!p.slot) return PyLong_FromLongLong(v);
+        const bool hit = p.held && p.slot->key == v;
+        PyObject* o = hit ? Py_NewRef(p.held) : PyLong_FromLongLong(v);
+        slots_.count(p, hit, o, v);
         return o;
     }
 

@@ -77,8 +77,17 @@ PyObject* apply_instance_or_call(const LoadElement& e, PyObject* value) noexcept
     return fallback_if_null(call1(e.converter, value));
 }
 
+PyObject* apply_dict_copy(const Ctx& ctx, PyObject* value) noexcept {
+    if (!is_dict(value)) return raise_fallback();
+    return call1(ctx.dict_type, value);
+}
+
+}  // namespace
+
 // Membership errors go through to_fallback: an interrupt still reaches the caller.
 PyObject* apply_bool_set(const LoadElement& e, PyObject* value) noexcept {
+    if (PyObject* known = value == Py_True ? e.on_true : value == Py_False ? e.on_false : nullptr)
+        return Py_NewRef(known);
     int in_true = contains(e.true_values, value);
     if (in_true < 0) return fallback_if_null(nullptr);
     if (in_true) Py_RETURN_TRUE;
@@ -87,13 +96,6 @@ PyObject* apply_bool_set(const LoadElement& e, PyObject* value) noexcept {
     if (in_false) Py_RETURN_FALSE;
     return raise_fallback();
 }
-
-PyObject* apply_dict_copy(const Ctx& ctx, PyObject* value) noexcept {
-    if (!is_dict(value)) return raise_fallback();
-    return call1(ctx.dict_type, value);
-}
-
-}  // namespace
 
 PyObject* apply_traced(const LoadElement& e, const Ctx& ctx, PyObject* value, const Partial& partial,
                        bool& pure) noexcept {

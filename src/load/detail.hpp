@@ -34,6 +34,7 @@ PyObject* run_one_traced(const LoadSerializer& s, const Ctx& ctx, PyObject* data
                          bool& pure) noexcept;
 
 // The container kinds of LoadElement::apply.
+PyObject* apply_bool_set(const LoadElement& e, PyObject* value) noexcept;
 PyObject* apply_list_of(const LoadElement& e, const Ctx& ctx, PyObject* value, const Partial& partial,
                         bool& pure) noexcept;
 PyObject* apply_tuple_of(const LoadElement& e, const Ctx& ctx, PyObject* value, const Partial& partial) noexcept;

@@ -28,6 +28,22 @@ PyObject* keep_str_at(PyObject* tuple, Py_ssize_t i, Arena& arena) noexcept {
     return o ? arena.keep(o) : nullptr;
 }
 
+// Sets of plain scalars give True and False the same answer every time, so it is taken
+// here rather than per value. An answer that falls back stays undecided.
+int decide_bool_answers(LoadElement& e) noexcept {
+    for (PyObject* x : {Py_False, Py_True}) {
+        PyObject* r = apply_bool_set(e, x);
+        if (!r) {
+            if (!PyErr_ExceptionMatches(g_accel_fallback)) return -1;
+            PyErr_Clear();
+            continue;
+        }
+        (x == Py_True ? e.on_true : e.on_false) = r;
+        Py_DECREF(r);  // True or False, which live as long as the interpreter
+    }
+    return 0;
+}
+
 int parse_serializer_at(PyObject* tuple, Py_ssize_t i, Arena& arena, std::unique_ptr<LoadSerializer>& out) noexcept {
     PyObject* o = item(tuple, i);
     if (!o) return -1;
@@ -130,7 +146,7 @@ int parse_body(uint8_t tag, PyObject* p, Arena& arena, LoadElement& e) noexcept 
                 frozenset_all(e.false_values, is_plain_scalar, plain_false) < 0)
                 return -1;
             e.plain_sets = plain_true && plain_false;
-            return 0;
+            return e.plain_sets ? decide_bool_answers(e) : 0;
         }
         case Kind::DictOf:
             if (parse_optional_child_at(p, 1, arena, e.key_element) < 0 ||

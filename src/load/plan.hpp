@@ -83,6 +83,10 @@ struct LoadElement {
     // BoolSet: both containers exact frozensets of exact str/int/bool/float, so a
     // membership test of such a value runs no host code.
     bool plain_sets = false;
+    // BoolSet with plain_sets: what True and False give (borrowed True or False), taken
+    // once with the plan; null where the answer falls back, which is then asked again.
+    PyObject* on_true = nullptr;
+    PyObject* on_false = nullptr;
     PyObject* cls = nullptr;        // EnumMember, Uuid, InstanceOrCall
     PyObject* converter = nullptr;  // InstanceOrCall
     PyObject* function = nullptr;   // CallField, CallFieldAlt1..3
