@@ -33,8 +33,10 @@ PyObject* run_traced(const LoadSerializer& s, const Ctx& ctx, PyObject* data, bo
 PyObject* run_one_traced(const LoadSerializer& s, const Ctx& ctx, PyObject* data, const Partial& partial,
                          bool& pure) noexcept;
 
-// The container kinds of LoadElement::apply.
+// A BoolSet element's value; the plan's own parse and the JSON load call it directly.
 PyObject* apply_bool_set(const LoadElement& e, PyObject* value) noexcept;
+
+// The container kinds of LoadElement::apply.
 PyObject* apply_list_of(const LoadElement& e, const Ctx& ctx, PyObject* value, const Partial& partial,
                         bool& pure) noexcept;
 PyObject* apply_tuple_of(const LoadElement& e, const Ctx& ctx, PyObject* value, const Partial& partial) noexcept;
