@@ -6,10 +6,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "load/detail.hpp"
-#include "module/fallback.hpp"
-#include "module/ref.hpp"
-#include "module/shared_keys.hpp"
+#include "json_in/record.hpp"
 
 namespace corvane::json_in {
 namespace {
@@ -52,24 +49,6 @@ PyObject* convert(Walk& walk, const LoadElement& e, const JsonValue& v, const Pa
     Ref py = Ref::steal(json_to_py(v));
     if (!py) return nullptr;
     return load::apply(e, walk.ctx, py.get(), partial);
-}
-
-inline PyObject* scalar_to_py(Walk& walk, const JsonValue& v) noexcept {
-    if (v.kind == JsonKind::Float) return PyFloat_FromDouble(v.number);
-    if (v.kind == JsonKind::Int) return walk.ints.get(v.integer);
-    return walk.strs.get(v);
-}
-
-// apply_json, with the commonest nodes made here without the call; plain tests, which
-// predict better than its jump table. `direct` is direct_kinds(e), which loops and
-// rows read once rather than per node.
-inline PyObject* load_node(Walk& walk, uint8_t direct, const LoadElement& e, const JsonValue& v,
-                           const Partial& partial) noexcept {
-    return takes_direct(direct, v) ? scalar_to_py(walk, v) : apply_json(walk, e, v, partial);
-}
-
-inline PyObject* load_node(Walk& walk, const LoadElement& e, const JsonValue& v, const Partial& partial) noexcept {
-    return load_node(walk, direct_kinds(e), e, v, partial);
 }
 
 PyObject* list_of(Walk& walk, const LoadElement& e, const JsonValue& v, const Partial& partial) noexcept {
@@ -175,34 +154,6 @@ PyObject* dict_of(Walk& walk, const LoadElement& e, const JsonValue& v, const Pa
     return dict.release();
 }
 
-// set_load_value, with the common plain attribute stored inline.
-inline int store(PyObject* result, const LoadFieldSpec& f, PyObject* value) noexcept {
-    return f.path.empty() ? PyDict_SetItem(result, f.attribute, value) : load::set_load_value(result, f, value);
-}
-
-// Loads one present, non-null field value and stores it.
-int load_field(Walk& walk, const LoadFieldSpec& f, const JsonValue& node, const Partial& partial,
-               PyObject* result) noexcept {
-    Partial derived;
-    const Partial* field_partial = &partial;
-    if (partial.state == Partial::State::Names) {
-        if (Partial::derive(partial, f.name, derived) < 0) return -1;
-        field_partial = &derived;
-    }
-    Ref value = Ref::steal(load_node(walk, f.element, node, *field_partial));
-    if (!value) return -1;
-    if (!f.validators.empty() && load::check_all(f.validators, value.get()) < 0) return -1;
-    return store(result, f, value.get());
-}
-
-// json.loads gives one object per value, and a key read twice (by two fields, or by a
-// field and the unknown-key pass) hands that same object to both, so host code that
-// mutates it in one place changes it in the other. The tree makes a fresh object per
-// read, which only matches while the value cannot be mutated.
-inline bool is_container(const JsonValue& v) noexcept {
-    return v.kind == JsonKind::Object || v.kind == JsonKind::Array;
-}
-
 // The unknown-key pass under Reject and Keep. A key that matched a field is tested
 // through that field's input_key, an exact str of the same text, so no str is made.
 int extra_keys(const LoadSerializer& plan, const KeyIndex& index, const JsonValue& obj, IntBuf& pair_slot,
@@ -285,6 +236,20 @@ PyObject* apply_json(Walk& walk, const LoadElement& e, const JsonValue& v, const
     return nullptr;
 }
 
+int load_field(Walk& walk, const LoadFieldSpec& f, const JsonValue& node, const Partial& partial,
+               PyObject* result) noexcept {
+    Partial derived;
+    const Partial* field_partial = &partial;
+    if (partial.state == Partial::State::Names) {
+        if (Partial::derive(partial, f.name, derived) < 0) return -1;
+        field_partial = &derived;
+    }
+    Ref value = Ref::steal(load_node(walk, f.element, node, *field_partial));
+    if (!value) return -1;
+    if (!f.validators.empty() && load::check_all(f.validators, value.get()) < 0) return -1;
+    return store(result, f, value.get());
+}
+
 PyObject* run_one_json(Walk& walk, const LoadSerializer& plan, const JsonValue& obj,
                        const Partial& partial) noexcept {
     const KeyIndex* index = plan.key_index.get();
@@ -308,37 +273,19 @@ PyObject* run_one_json(Walk& walk, const LoadSerializer& plan, const JsonValue& 
         }
         if (extra_pass) pair_slot[j] = s;
     }
-    PyObject* record_template = plan.fields.size() > kFreshDictRoom ? plan.record_template : nullptr;
-    Ref result = Ref::steal(record_template ? PyDict_Copy(record_template) : PyDict_New());
-    if (!result) return nullptr;
-    uint64_t unset = 0;  // template attributes still holding their placeholder
-    const size_t n = plan.fields.size();
-    const bool whole = partial.state != Partial::State::Names;  // no selection to derive per field
-    for (size_t i = 0; i < n; ++i) {
-        const KeyIndex::FieldRow& row = index->field(i);
-        const int32_t s = row.slot;
-        const int32_t j = s < 0 || (masked && !(seen >> s & 1)) ? -1 : found[static_cast<size_t>(s)];
-        int rc;
-        if (j < 0) {
-            rc = load::load_absent(result.get(), plan.fields[i], walk.ctx, partial, record_template != nullptr);
-            if (rc == load::kNotStored) {
-                if (record_template) unset |= uint64_t{1} << i;
-                rc = 0;
-            }
-        } else if (const JsonValue& node = obj.pairs[j].value; node.kind == JsonKind::Null) {
-            // A template copy already holds None there, in its place.
-            rc = !row.nullable ? raise_fallback() : record_template ? 0 : store(result.get(), plan.fields[i], Py_None);
-        } else if (row.shared && is_container(node)) {
-            rc = raise_fallback();
-        } else if (row.plain && whole) {
-            Ref value = Ref::steal(load_node(walk, row.direct, *row.element, node, partial));
-            rc = value ? PyDict_SetItem(result.get(), row.attribute, value.get()) : -1;
-        } else {
-            rc = load_field(walk, plan.fields[i], node, partial, result.get());
+    struct TreeSlots {
+        IntBuf& found;
+        const JsonValue& obj;
+        uint64_t bits;
+        bool masked;
+        bool seen(int32_t s) const noexcept {
+            return masked ? (bits >> s & 1) != 0 : found[static_cast<size_t>(s)] >= 0;
         }
-        if (rc < 0) return nullptr;
-    }
-    if (load::drop_placeholders(result.get(), plan.fields, unset) < 0) return nullptr;
+        static PyObject* made(int32_t) noexcept { return nullptr; }
+        const JsonValue& node(int32_t s) const noexcept { return obj.pairs[found[static_cast<size_t>(s)]].value; }
+    };
+    Ref result = Ref::steal(build_record(walk, plan, *index, TreeSlots{found, obj, seen, masked}, partial));
+    if (!result) return nullptr;
     if (extra_pass && extra_keys(plan, *index, obj, pair_slot, result.get()) < 0) return nullptr;
     return result.release();
 }

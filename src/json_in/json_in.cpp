@@ -2,6 +2,7 @@
 #include "json_in/json_in.hpp"
 
 #include "json_in/fused.hpp"
+#include "json_in/one_pass.hpp"
 #include "json_in/parser.hpp"
 #include "module/depth.hpp"
 #include "module/fallback.hpp"
@@ -88,34 +89,47 @@ bool input_text(PyObject* data, Ref& holder, const char*& text, Py_ssize_t& size
     return false;
 }
 
-// A root array is loaded item by item as it is parsed, so the tree never holds more
-// than one record. json.loads would refuse a malformed document before any host code
-// ran, so an error that the walk passes on unchanged stands only when the rest of the
-// document parses too; otherwise the call falls back like any refused parse.
+// json.loads would refuse a malformed document before any host code ran, so an error
+// that a record's load passes on unchanged stands only when the rest of the document
+// parses too; otherwise the call falls back like any refused parse.
+std::nullptr_t item_failed(Parser& parser) noexcept {
+    if (!PyErr_ExceptionMatches(g_accel_fallback) && parser.check_rest() == ParseResult::Refused) to_fallback();
+    return nullptr;
+}
+
+// A root array is loaded item by item as it is parsed, so no tree ever holds more than
+// one record.
 PyObject* run_many_streamed(const load::LoadSerializer& s, const Ctx& ctx, Parser& parser,
                             const load::Partial& partial) noexcept {
     Ref list = Ref::steal(PyList_New(0));
     if (!list) return nullptr;
     Walk walk{ctx};
+    OnePass pass(parser, walk);
     for (;;) {
-        JsonValue item;
-        switch (parser.next_item(item)) {
-            case Parser::Step::Item:
-                break;
-            case Parser::Step::End:
-                if (parser.finish() != ParseResult::Ok) return raise_fallback();
-                return list.release();
-            case Parser::Step::Refused:
-                return raise_fallback();
-            case Parser::Step::NoMemory:
-                return PyErr_NoMemory();
+        Parser::Step step = parser.begin_item();
+        Ref record;
+        if (step == Parser::Step::Item && parser.peek() == '{' && pass.takes(s, partial)) {
+            record = Ref::steal(pass.read(s, partial, false));
+            if (!record && PyErr_Occurred()) return item_failed(parser);
         }
-        if (item.kind != JsonKind::Object) return raise_fallback();
-        Ref record = Ref::steal(run_one_json(walk, s, item, partial));
         if (!record) {
-            if (!PyErr_ExceptionMatches(g_accel_fallback) && parser.check_rest() == ParseResult::Refused)
-                to_fallback();
-            return nullptr;
+            JsonValue item;
+            if (step == Parser::Step::Item && !parser.tree(item))
+                step = parser.out_of_memory() ? Parser::Step::NoMemory : Parser::Step::Refused;
+            switch (step) {
+                case Parser::Step::Item:
+                    break;
+                case Parser::Step::End:
+                    if (parser.finish() != ParseResult::Ok) return raise_fallback();
+                    return list.release();
+                case Parser::Step::Refused:
+                    return raise_fallback();
+                case Parser::Step::NoMemory:
+                    return PyErr_NoMemory();
+            }
+            if (item.kind != JsonKind::Object) return raise_fallback();
+            record = Ref::steal(run_one_json(walk, s, item, partial));
+            if (!record) return item_failed(parser);
         }
         if (PyList_Append(list.get(), record.get()) < 0) return nullptr;
     }
@@ -137,12 +151,19 @@ PyObject* run_json(const load::LoadSerializer& s, const Ctx& ctx, PyObject* data
     Py_ssize_t size;
     if (!input_text(data, holder, text, size)) return nullptr;
     Document doc;
+    Parser parser(text, static_cast<size_t>(size), doc.arena);
     if (many) {
-        Parser parser(text, static_cast<size_t>(size), doc.arena);
         if (!parser.open_array()) return raise_fallback();
         return run_many_streamed(s, ctx, parser, partial);
     }
-    switch (parse_document(text, static_cast<size_t>(size), doc)) {
+    Walk walk{ctx};
+    OnePass pass(parser, walk);
+    parser.skip_space();
+    if (parser.peek() == '{' && pass.takes(s, partial)) {
+        PyObject* record = pass.read(s, partial, true);
+        if (record || PyErr_Occurred()) return record;
+    }
+    switch (parser.document(doc.root)) {
         case ParseResult::Ok:
             break;
         case ParseResult::Refused:
@@ -151,7 +172,6 @@ PyObject* run_json(const load::LoadSerializer& s, const Ctx& ctx, PyObject* data
             return PyErr_NoMemory();
     }
     if (doc.root.kind != JsonKind::Object) return raise_fallback();
-    Walk walk{ctx};
     return run_one_json(walk, s, doc.root, partial);
 }
 

@@ -26,6 +26,28 @@ uint64_t key_hash(const char* key, size_t size) noexcept {
     return h ^ (h >> 29);
 }
 
+// Nested plans are made, with their indexes, before the plan that holds them.
+Read read_step(const load::LoadElement& e) noexcept {
+    switch (e.kind) {
+        case load::Kind::Text:
+        case load::Kind::Int:
+        case load::Kind::StrictInt:
+        case load::Kind::Float:
+            return Read::Scalar;
+        case load::Kind::BoolSet:
+            return e.on_true && e.on_false ? Read::Bool : Read::Tree;
+        case load::Kind::Nested: {
+            const KeyIndex* index = e.serializer->key_index.get();
+            if (!index || !index->host_free()) return Read::Tree;
+            return e.serializer->many ? Read::Records : Read::Record;
+        }
+        case load::Kind::ListOf:
+            return read_step(*e.child) == Read::Tree ? Read::Tree : Read::List;
+        default:
+            return Read::Tree;
+    }
+}
+
 int32_t KeyIndex::lookup(const char* key, uint32_t size) const noexcept {
     if (slots_.size() == 0) return -1;
     for (size_t i = key_hash(key, size) & mask_;; i = (i + 1) & mask_) {
@@ -51,7 +73,8 @@ int KeyIndex::build(const load::LoadSerializer& plan) noexcept {
         const load::LoadFieldSpec& f = plan.fields[i];
         if (f.delegate || !PyUnicode_CheckExact(f.input_key)) return 0;
         rows_.push_reserved({f.attribute, &f.element, -1, f.nullable, f.validators.empty() && f.path.empty(), false,
-                          direct_kinds(f.element)});
+                             direct_kinds(f.element), read_step(f.element),
+                             f.element.kind == load::Kind::ListOf ? read_step(*f.element.child) : Read::Tree});
     }
     for (size_t i = 0; i < n; ++i) {
         PyObject* input_key = plan.fields[i].input_key;
@@ -78,12 +101,19 @@ int KeyIndex::build(const load::LoadSerializer& plan) noexcept {
         const auto s = static_cast<int32_t>(slots_.size());
         int known = -1;
         if (plan.plain_known_keys && (known = load::contains(plan.known_keys, input_key)) < 0) return -1;
-        slots_.push({key, usize, input_key, static_cast<int8_t>(known), false});  // room reserved above
+        slots_.push({key, usize, input_key, static_cast<int8_t>(known), false, static_cast<uint32_t>(i)});  // room reserved
         table_[t] = s;
         rows_[i].slot = s;
     }
-    for (size_t i = 0; i < n; ++i)
-        if (rows_[i].slot >= 0) rows_[i].shared = slots_[static_cast<size_t>(rows_[i].slot)].shared;
+    one_pass_ = plan.extra_keys == load::ExtraKeys::Ignore;
+    host_free_ = true;
+    for (size_t i = 0; i < n; ++i) {
+        FieldRow& row = rows_[i];
+        if (row.slot >= 0) row.shared = slots_[static_cast<size_t>(row.slot)].shared;
+        one_pass_ = one_pass_ && row.plain && !row.shared;
+        host_free_ = host_free_ && row.read != Read::Tree;
+    }
+    host_free_ = host_free_ && one_pass_;
     // The key texts side by side, rather than in each str's own buffer: every record
     // compares against them.
     size_t total = 0;

@@ -42,6 +42,18 @@ inline bool takes_direct(uint8_t kinds, const JsonValue& v) noexcept {
     }
 }
 
+// How the one-pass read (one_pass.cpp) takes an element's value. Every step but Tree
+// makes the value as the text is read, with no host code; decided with the plan.
+enum class Read : uint8_t {
+    Tree,     // made from its tree by the walk, when the record is complete
+    Scalar,   // direct_kinds
+    Bool,     // a BoolSet whose answers for true and false were decided with the plan
+    Record,   // Nested, one record of a plan that reads without host code
+    Records,  // the same, many
+    List,     // ListOf whose items read in one of these steps
+};
+Read read_step(const load::LoadElement& e) noexcept;
+
 // One plan's input keys as UTF-8 bytes, built with the plan. Fields that share an
 // input_key share a slot. Records of one schema usually list their keys in the same
 // order, so the slot that matched position j in the previous record is tried first and
@@ -57,6 +69,7 @@ public:
         PyObject* str;  // the first field's input_key, an exact str with that text
         int8_t known;   // see slot_known
         bool shared;    // more than one field reads this key
+        uint32_t field;  // the first field that reads it
     };
 
     KeyIndex() noexcept = default;
@@ -68,16 +81,16 @@ public:
     int build(const load::LoadSerializer& plan) noexcept;
 
     // The slot whose key equals the pair's key, or -1; `pos` is the pair's position.
-    int32_t match(size_t pos, const JsonPair& pair) const noexcept {
+    int32_t match(size_t pos, const char* key, uint32_t size) const noexcept {
         if (pos < hints_.size()) {
             const int32_t h = hints_[pos];
-            if (h >= 0 && static_cast<size_t>(h) < slots_.size() && equal(slots_[h], pair.key, pair.key_size))
-                return h;
+            if (h >= 0 && static_cast<size_t>(h) < slots_.size() && equal(slots_[h], key, size)) return h;
         }
-        const int32_t s = lookup(pair.key, pair.key_size);
+        const int32_t s = lookup(key, size);
         remember(pos, s);
         return s;
     }
+    int32_t match(size_t pos, const JsonPair& pair) const noexcept { return match(pos, pair.key, pair.key_size); }
     int32_t lookup(const char* key, uint32_t size) const noexcept;
 
     // What the walk reads of each field for every record, packed together: the plan's
@@ -93,6 +106,8 @@ public:
         bool plain;   // no validators and a plain attribute: the value goes straight in
         bool shared;  // its slot's
         uint8_t direct;  // direct_kinds of the element, read here rather than from it
+        Read read;
+        Read items;  // List: read_step of its items
     };
     const FieldRow& field(size_t i) const noexcept { return rows_[i]; }
     const Slot& slot(int32_t s) const noexcept { return slots_[static_cast<size_t>(s)]; }
@@ -103,6 +118,14 @@ public:
     int slot_known(int32_t s) const noexcept { return slots_[static_cast<size_t>(s)].known; }
 
     size_t slot_count() const noexcept { return slots_.size(); }
+
+    // Whether the plan's records may be read in one pass: every field plain, none sharing
+    // its key, unknown keys ignored. Its Tree fields are then made in field order once the
+    // record is read, as in the walk.
+    bool one_pass() const noexcept { return one_pass_; }
+    // Whether, besides, no field is Tree: a record then loads with no host code at all,
+    // and may be read in one pass inside another.
+    bool host_free() const noexcept { return host_free_; }
 
     // Asks for the lines a record's match and walk read, all at once: the previous
     // record's text, tree and objects have pushed them out of the cache since, and
@@ -158,6 +181,8 @@ private:
     PodStack<char> key_bytes_;  // the slots' key texts
     PodStack<int32_t> table_;  // open addressing over slots_, -1 empty
     size_t mask_ = 0;
+    bool one_pass_ = false;
+    bool host_free_ = false;
     mutable PodStack<int32_t> hints_;  // the slot last matched at each position, -1 none
 };
 

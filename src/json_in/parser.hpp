@@ -27,6 +27,45 @@ public:
     // used to learn whether the document as a whole would have parsed.
     ParseResult check_rest() noexcept;
 
+    // What the one-pass read (one_pass.cpp) walks the text with. It takes a tree only of
+    // the values it does not make at once. Each false means malformed text (or no memory:
+    // out_of_memory()), after which the reader starts over from a mark or gives up.
+    uint8_t peek() const noexcept { return p_ < end_ ? *p_ : 0; }
+    void skip_space() noexcept { skip_ws(); }
+    // At '{': past it, and unless it closes at once (`empty`), past the first key's quote.
+    bool open_object(bool& empty) noexcept;
+    // At '[': past it and any whitespace; `empty` when it closes at once.
+    bool open_array(bool& empty) noexcept;
+    // Past a key's opening quote: reads the key and its colon, leaving p_ at the value.
+    bool key(const char*& key, uint32_t& n) noexcept;
+    // After an object's value: 1 past a comma and the next key's quote, 0 past the closing
+    // brace, -1 for malformed text. After an array's item: the same with its bracket.
+    int next_pair() noexcept;
+    int next_item_in_array() noexcept;
+    // A value that is no container, or any value as a tree in the arena.
+    bool scalar(JsonValue& out) noexcept;
+    bool tree(JsonValue& out) noexcept { return value(out); }
+    struct Mark {
+        const uint8_t* p;
+        int depth;
+    };
+    Mark mark() const noexcept { return {p_, depth_}; }
+    // Back at `m`, with nothing left on the stacks by a tree read part way.
+    void rewind(Mark m) noexcept {
+        p_ = m.p;
+        depth_ = m.depth;
+        values_.truncate(0);
+        pairs_.truncate(0);
+    }
+    bool out_of_memory() const noexcept { return oom_; }
+    bool at_end() noexcept {
+        skip_ws();
+        return p_ == end_;
+    }
+    // The start of a root array's next item, as next_item() would read it: Item leaves
+    // p_ at the item's first byte.
+    Step begin_item() noexcept;
+
 private:
     void skip_ws() noexcept {
         const uint8_t* p = p_;

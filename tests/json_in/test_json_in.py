@@ -148,6 +148,56 @@ def test_records(doc, many, ok, unknown):
             unknown is not None and '"x"' in doc))
 
 
+CALLS = []
+
+
+class Leaf(Schema):  # loads with no host code: read in one pass inside another record
+    n = f.Int(required=True)
+    on = f.Bool()
+    rings = f.List(f.List(f.Float()), allow_none=True)
+
+
+class Top(Schema):  # host code before and after the one-pass fields, in field order
+    first = f.Function(deserialize=lambda v: CALLS.append(v) or v)
+    leaf = f.Nested(Leaf)
+    leaves = f.List(f.Nested(Leaf))
+    group = f.Nested(Leaf, many=True)
+    last = f.Function(deserialize=lambda v: CALLS.append(v) or v)
+
+
+def _calls(load):
+    CALLS.clear()
+    try:
+        load()
+    except Exception:
+        pass
+    return list(CALLS)
+
+
+@pytest.mark.parametrize("doc, fast", [
+    ('{"last": 2, "leaf": {"n": 1, "on": true, "rings": [[1.5, -2e-3], []]}, "leaves": [{"n": 2}],'
+     ' "group": [{"rings": null, "n": 3}], "first": 1}', True),
+    ('{"leaf": {"n": "x"}, "first": 1, "leaf": {"n": 1}}', True),  # only the last of a repeated key loads
+    ('[{"first": 1, "leaf": {"n": 1}}, {"last": 2, "leaf": {"n": 2, "rings": [[1.5, 2]]}}]', False),
+    ('{"first": 1, "leaf": {"n": 1, "rings": [null]}}', False), ('{"group": [null], "last": 1}', False),
+    ('{"leaves": [{"n": 1}, null], "first": 1}', False), ('{"leaf": {"n": 1, "on": "yes"}}', False),
+    ('{"leaf": [], "first": 1}', False), ('{"zz": {"a": [1, {"b": 2}]}, "leaf": {"n": 1, "q": [1]}}', False),
+    ('{"first": 1, "leaf": {"n": 1,}}', False), ('{"first": 1, "leaf": {"n": 1}} x', False),
+])
+def test_one_pass_read(doc, fast):
+    many = doc.startswith("[")
+    check_loads(Top, doc, many, fast=fast)
+    # Host code runs as the pure load runs it, or not at all before a fallback.
+    accel = _calls(lambda: Top.plans()[1].run_json(doc, many, None))
+    pure = _calls(lambda: Top.plans()[1].run(json.loads(doc), many, None))
+    assert accel in (pure, [])
+
+
+def test_records_that_keep_declining_still_load():
+    # Each record holds an int where floats go: read in one pass, then again on the tree.
+    check_loads(Top, json.dumps([{"leaf": {"n": i, "rings": [[1.5, i]]}} for i in range(40)]), True, fast=True)
+
+
 @pytest.mark.parametrize("partial", [True, ("id",), ("name",), (), ["id", "home.city"], ("id", "home.zip"),
                                      {"id", "home.city", 3}, "id", 0, iter(["id"]), type("Sel", (list,), {})(["id"])])
 @pytest.mark.parametrize("doc", ['{"home": {}}', '{}', '[{"id": 1}, {"home": {"city": "x"}}]', '[{"id": 1}, {'])
