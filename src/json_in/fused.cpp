@@ -265,8 +265,9 @@ PyObject* run_one_json(Walk& walk, const LoadSerializer& plan, const JsonValue& 
     if (!(masked ? found.init_unset(slots) : found.init(slots, -1)) || (extra_pass && !pair_slot.init_unset(obj.size)))
         return nullptr;
     uint64_t seen = 0;
+    int32_t s = -1;
     for (uint32_t j = 0; j < obj.size; ++j) {
-        const int32_t s = index->match(j, obj.pairs[j]);
+        s = index->match(s, obj.pairs[j]);
         if (s >= 0) {
             found[static_cast<size_t>(s)] = static_cast<int32_t>(j);
             if (masked) seen |= uint64_t{1} << s;

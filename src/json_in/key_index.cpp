@@ -105,6 +105,10 @@ int KeyIndex::build(const load::LoadSerializer& plan) noexcept {
         table_[t] = s;
         rows_[i].slot = s;
     }
+    if (!hints_.assign(slots_.size() + 1, -1)) {
+        PyErr_NoMemory();
+        return -1;
+    }
     one_pass_ = plan.extra_keys == load::ExtraKeys::Ignore;
     host_free_ = true;
     for (size_t i = 0; i < n; ++i) {

@@ -56,11 +56,12 @@ Read read_step(const load::LoadElement& e) noexcept;
 
 // One plan's input keys as UTF-8 bytes, built with the plan. Fields that share an
 // input_key share a slot. Records of one schema usually list their keys in the same
-// order, so the slot that matched position j in the previous record is tried first and
-// the hash table is the fallback. Those hints are the one part that changes after the
-// build; they outlive the call, so a small document starts with them, and as each is
-// checked against the key, records of another shape (or of a re-entrant call) that
-// overwrite them cost a lookup, never a wrong match.
+// order, so the key that followed the previous key's slot last time is tried first and
+// the hash table is the fallback; a record that leaves out or adds a key then misses
+// only there, not at every position after it. Those hints are the one part that
+// changes after the build; they outlive the call, so a small document starts with
+// them, and as each is checked against the key, records of another shape (or of a
+// re-entrant call) that overwrite them cost a lookup, never a wrong match.
 class KeyIndex {
 public:
     struct Slot {
@@ -80,17 +81,14 @@ public:
     // -1 with an exception set.
     int build(const load::LoadSerializer& plan) noexcept;
 
-    // The slot whose key equals the pair's key, or -1; `pos` is the pair's position.
-    int32_t match(size_t pos, const char* key, uint32_t size) const noexcept {
-        if (pos < hints_.size()) {
-            const int32_t h = hints_[pos];
-            if (h >= 0 && static_cast<size_t>(h) < slots_.size() && equal(slots_[h], key, size)) return h;
-        }
-        const int32_t s = lookup(key, size);
-        remember(pos, s);
-        return s;
+    // The slot whose key equals `key`, or -1. `after` is the slot the record's previous
+    // key matched: -1 at its first key, and after a key no field reads.
+    int32_t match(int32_t after, const char* key, uint32_t size) const noexcept {
+        int32_t& hint = hints_[static_cast<size_t>(after + 1)];
+        if (hint >= 0 && equal(slots_[static_cast<size_t>(hint)], key, size)) return hint;
+        return hint = lookup(key, size);
     }
-    int32_t match(size_t pos, const JsonPair& pair) const noexcept { return match(pos, pair.key, pair.key_size); }
+    int32_t match(int32_t after, const JsonPair& pair) const noexcept { return match(after, pair.key, pair.key_size); }
     int32_t lookup(const char* key, uint32_t size) const noexcept;
 
     // What the walk reads of each field for every record, packed together: the plan's
@@ -167,15 +165,6 @@ private:
         std::memcpy(&y, b + i, 8);
         return x ^ y;
     }
-    void remember(size_t pos, int32_t s) const noexcept {
-        constexpr size_t kMaxHints = 1024;
-        if (pos >= kMaxHints) return;
-        // Growth failure only loses the hint.
-        while (hints_.size() <= pos)
-            if (!hints_.push(-1)) return;
-        hints_[pos] = s;
-    }
-
     PodStack<Slot> slots_;
     PodStack<FieldRow> rows_;
     PodStack<char> key_bytes_;  // the slots' key texts
@@ -183,7 +172,8 @@ private:
     size_t mask_ = 0;
     bool one_pass_ = false;
     bool host_free_ = false;
-    mutable PodStack<int32_t> hints_;  // the slot last matched at each position, -1 none
+    // For each slot (and, first, for none), the slot whose key came next last time, or -1.
+    mutable PodStack<int32_t> hints_;
 };
 
 // State of one run_json call.

@@ -198,11 +198,11 @@ PyObject* OnePass::record(const LoadSerializer& plan, const Partial& partial, bo
     entries_.extend_reserved(slots);  // read only where seen
     for (size_t w = 0; w < words; ++w) seen_.push_reserved(0);
     if (!empty) {
-        for (uint32_t pos = 0;; ++pos) {
+        for (int32_t s = -1;;) {
             const char* key;
             uint32_t size;
             if (!parser_.key(key, size)) return decline();
-            const int32_t s = index.match(pos, key, size);
+            s = index.match(s, key, size);
             if (s < 0) {
                 JsonValue skipped;
                 if (!parser_.tree(skipped)) return decline();
