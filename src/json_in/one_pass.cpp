@@ -21,17 +21,20 @@ inline PyObject* made_scalar(Walk& walk, const JsonValue& node) noexcept {
 }  // namespace
 
 // A record's slots, released however its read ends: what they made has been stored in
-// the record by then, or is dropped.
+// the record by then, or is dropped. Which slots hold a value: the first 64 in `low`,
+// any others in the pass's stack from `seen_base`.
 struct SlotsHeld {
     OnePass& pass;
     size_t base, seen_base;
+    uint64_t low = 0;
+
+    uint64_t& word(size_t s) noexcept { return s < 64 ? low : pass.seen_[seen_base + (s >> 6) - 1]; }
+    void release(uint64_t bits, size_t first) noexcept {
+        for (; bits; bits &= bits - 1) Py_XDECREF(pass.entries_[base + first + std::countr_zero(bits)].made);
+    }
     ~SlotsHeld() {
-        for (size_t w = seen_base; w < pass.seen_.size(); ++w) {
-            for (uint64_t bits = pass.seen_[w]; bits; bits &= bits - 1) {
-                const size_t s = (w - seen_base) * 64 + static_cast<size_t>(std::countr_zero(bits));
-                Py_XDECREF(pass.entries_[base + s].made);
-            }
-        }
+        release(low, 0);
+        for (size_t w = seen_base; w < pass.seen_.size(); ++w) release(pass.seen_[w], (w - seen_base + 1) * 64);
         pass.entries_.truncate(base);
         pass.seen_.truncate(seen_base);
     }
@@ -80,7 +83,7 @@ bool OnePass::leave(bool top, JsonValue& node) noexcept {
             if (!parser_.scalar(node)) return decline();
             if (row.read == Read::Scalar ? takes_direct(row.direct, node) : node.kind == JsonKind::Bool) {
                 made = row.read == Read::Scalar ? made_scalar(walk_, node)
-                                                : load::apply_bool_set(*row.element, node.boolean ? Py_True : Py_False);
+                                                : Py_NewRef(node.boolean ? row.element->on_true : row.element->on_false);
                 return made != nullptr;
             }
             return top || node.kind == JsonKind::Null || decline();
@@ -127,7 +130,8 @@ PyObject* OnePass::list(const LoadElement& e, Read items, const Partial& partial
                 if (c != 't' && c != 'f') return null_item(e, item);
                 JsonValue node;
                 if (!parser_.scalar(node)) return decline();
-                return (item = load::apply_bool_set(child, node.boolean ? Py_True : Py_False)) != nullptr;
+                item = Py_NewRef(node.boolean ? child.on_true : child.on_false);
+                return true;
             });
         case Read::Record:
             return sequence([&](PyObject*& item) -> bool {
@@ -192,7 +196,7 @@ PyObject* OnePass::record(const LoadSerializer& plan, const Partial& partial, bo
     bool empty;
     if (!parser_.open_object(empty)) return decline();
     const size_t slots = index.slot_count();
-    const size_t words = (slots + 63) / 64;
+    const size_t words = slots > 64 ? (slots - 1) / 64 : 0;  // beyond the first 64
     if (!entries_.reserve_more(slots) || !seen_.reserve_more(words)) return PyErr_NoMemory();
     SlotsHeld held{*this, entries_.size(), seen_.size()};
     entries_.extend_reserved(slots);  // read only where seen
@@ -211,7 +215,7 @@ PyObject* OnePass::record(const LoadSerializer& plan, const Partial& partial, bo
                 PyObject* made;
                 if (!field(index.field(index.slot(s).field), partial, top, node, made)) return nullptr;
                 // A repeated key: the last value wins, as in json.loads.
-                uint64_t& word = seen_[held.seen_base + (static_cast<size_t>(s) >> 6)];
+                uint64_t& word = held.word(static_cast<size_t>(s));
                 const uint64_t bit = uint64_t{1} << (s & 63);
                 Entry& entry = entries_[held.base + static_cast<size_t>(s)];
                 if (word & bit) Py_XDECREF(entry.made);
@@ -227,13 +231,14 @@ PyObject* OnePass::record(const LoadSerializer& plan, const Partial& partial, bo
     if (document && !parser_.at_end()) return decline();
     struct PassSlots {
         const Entry* entries;
-        const uint64_t* seen_bits;
-        bool seen(int32_t s) const noexcept { return seen_bits[s >> 6] >> (s & 63) & 1; }
+        uint64_t low;
+        const uint64_t* high;
+        bool seen(int32_t s) const noexcept { return (s < 64 ? low : high[(s >> 6) - 1]) >> (s & 63) & 1; }
         PyObject* made(int32_t s) const noexcept { return entries[s].made; }
         const JsonValue& node(int32_t s) const noexcept { return entries[s].node; }
     };
     return build_record(walk_, plan, index,
-                        PassSlots{entries_.data() + held.base, seen_.data() + held.seen_base}, partial);
+                        PassSlots{entries_.data() + held.base, held.low, seen_.data() + held.seen_base}, partial);
 }
 
 }  // namespace corvane::json_in

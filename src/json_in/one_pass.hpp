@@ -63,7 +63,7 @@ private:
     Parser& parser_;
     Walk& walk_;
     PodStack<Entry> entries_;  // the slots of the records being read, innermost last
-    PodStack<uint64_t> seen_;  // which of those slots hold a value
+    PodStack<uint64_t> seen_;  // which of those slots hold a value, past each record's first 64
     PodStack<PyObject*> items_;  // the items of the lists being read, owned
     bool declined_ = false;
     int declines_ = 0;
