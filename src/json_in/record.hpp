@@ -9,7 +9,7 @@
 
 namespace corvane::json_in {
 
-inline PyObject* scalar_to_py(Walk& walk, const JsonValue& v) noexcept {
+[[gnu::always_inline]] inline PyObject* scalar_to_py(Walk& walk, const JsonValue& v) noexcept {
     if (v.kind == JsonKind::Float) return PyFloat_FromDouble(v.number);
     if (v.kind == JsonKind::Int) return walk.ints.get(v.integer);
     return walk.strs.get(v);
