@@ -109,12 +109,18 @@ int KeyIndex::build(const load::LoadSerializer& plan) noexcept {
         PyErr_NoMemory();
         return -1;
     }
-    one_pass_ = plan.extra_keys == load::ExtraKeys::Ignore;
+    // Under Reject, a key no field reads sends the record to the walk, which tells
+    // known keys from unknown; the keys fields read must all be known for good.
+    rejects_ = plan.extra_keys == load::ExtraKeys::Reject;
+    one_pass_ = plan.extra_keys == load::ExtraKeys::Ignore || rejects_;
+    for (size_t s = 0; s < slots_.size(); ++s) one_pass_ = one_pass_ && (!rejects_ || slots_[s].known == 1);
     host_free_ = true;
     for (size_t i = 0; i < n; ++i) {
         FieldRow& row = rows_[i];
         if (row.slot >= 0) row.shared = slots_[static_cast<size_t>(row.slot)].shared;
-        one_pass_ = one_pass_ && row.plain && !row.shared;
+        // A value goes straight into the record only for a plain field of its own key;
+        // the others (validators, a dotted attribute, a key read twice) load from a tree.
+        if (!row.plain || row.shared) row.read = Read::Tree;
         host_free_ = host_free_ && row.read != Read::Tree;
     }
     host_free_ = host_free_ && one_pass_;

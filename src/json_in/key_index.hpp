@@ -117,10 +117,12 @@ public:
 
     size_t slot_count() const noexcept { return slots_.size(); }
 
-    // Whether the plan's records may be read in one pass: every field plain, none sharing
-    // its key, unknown keys ignored. Its Tree fields are then made in field order once the
-    // record is read, as in the walk.
+    // Whether the plan's records may be read in one pass: unknown keys ignored or
+    // rejected. Its Tree fields are then loaded in field order once the record is read,
+    // as in the walk.
     bool one_pass() const noexcept { return one_pass_; }
+    // Unknown keys are rejected: a key no field reads takes the record to the walk.
+    bool rejects() const noexcept { return rejects_; }
     // Whether, besides, no field is Tree: a record then loads with no host code at all,
     // and may be read in one pass inside another.
     bool host_free() const noexcept { return host_free_; }
@@ -172,6 +174,7 @@ private:
     size_t mask_ = 0;
     bool one_pass_ = false;
     bool host_free_ = false;
+    bool rejects_ = false;
     // For each slot (and, first, for none), the slot whose key came next last time, or -1.
     mutable PodStack<int32_t> hints_;
 };

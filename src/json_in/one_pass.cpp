@@ -209,7 +209,7 @@ PyObject* OnePass::record(const LoadSerializer& plan, const Partial& partial, bo
             s = index.match(s, key, size);
             if (s < 0) {
                 JsonValue skipped;
-                if (!parser_.tree(skipped)) return decline();
+                if (index.rejects() || !parser_.tree(skipped)) return decline();
             } else {
                 JsonValue node;
                 PyObject* made;
