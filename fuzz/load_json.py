@@ -1,7 +1,7 @@
 """LoadDeserializer.run_json on arbitrary bytes, as bytes and as text, against the pure
 load of json.loads of them: the same result, or a fallback; never an answer where
 json.loads refuses. The first byte picks the schema and the call's options; the
-schemas cover every field kind that walks the tree."""
+schemas cover every field kind that walks the tree or is read in one pass."""
 
 import uuid
 
@@ -23,6 +23,9 @@ SCHEMAS = [
     schema("include", id=f.Int(strict=True, required=True), tags=f.List(f.Str(), validate=v.Length(max=3)),
            uid=f.Uuid(), a=f.Dict(load_default=uuid.UUID(int=0))),
     schema("exclude", a=f.List(f.List(f.List(f.Raw()))), b=f.Nested(schema(a=f.Nested(INNER)))),
+    # Read in one pass: lists of floats, of booleans and of records, inside records.
+    schema("raise", a=f.List(f.List(f.Float(allow_nan=True))), b=f.List(f.Nested(INNER)), c=f.List(f.Bool()),
+           d=f.Nested(INNER, many=True, allow_none=True), e=f.Function(deserialize=len)),
 ]
 PARTIALS = [None, True, ("a",), ["b.a", "c"]]
 
