@@ -101,7 +101,8 @@ int KeyIndex::build(const load::LoadSerializer& plan) noexcept {
         const auto s = static_cast<int32_t>(slots_.size());
         int known = -1;
         if (plan.plain_known_keys && (known = load::contains(plan.known_keys, input_key)) < 0) return -1;
-        slots_.push({key, usize, input_key, static_cast<int8_t>(known), false, static_cast<uint32_t>(i)});  // room reserved
+        // Room reserved above.
+        slots_.push({key, usize, input_key, static_cast<int8_t>(known), false, static_cast<uint32_t>(i)});
         table_[t] = s;
         rows_[i].slot = s;
     }

@@ -71,8 +71,8 @@ bool OnePass::leave(bool top, JsonValue& node) noexcept {
 
 // A field's value: true with `made` set, or with `made` null and `node` holding what
 // leave() left; false on an error or a decline.
-[[gnu::always_inline]] inline bool OnePass::field(const KeyIndex::FieldRow& row, const Partial& partial, bool top, JsonValue& node,
-                    PyObject*& made) noexcept {
+[[gnu::always_inline]] inline bool OnePass::field(const KeyIndex::FieldRow& row, const Partial& partial, bool top,
+                                                  JsonValue& node, PyObject*& made) noexcept {
     made = nullptr;
     const uint8_t c = parser_.peek();
     const bool container = c == '{' || c == '[';
@@ -82,8 +82,9 @@ bool OnePass::leave(bool top, JsonValue& node) noexcept {
             if (container) break;
             if (!parser_.scalar(node)) return decline();
             if (row.read == Read::Scalar ? takes_direct(row.direct, node) : node.kind == JsonKind::Bool) {
+                const load::LoadElement& e = *row.element;
                 made = row.read == Read::Scalar ? made_scalar(walk_, node)
-                                                : Py_NewRef(node.boolean ? row.element->on_true : row.element->on_false);
+                                                : Py_NewRef(node.boolean ? e.on_true : e.on_false);
                 return made != nullptr;
             }
             return top || node.kind == JsonKind::Null || decline();

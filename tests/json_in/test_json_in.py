@@ -114,7 +114,7 @@ def test_generated_texts_load_as_json_loads_reads_them(text):
         check_loads(cls, doc.encode("utf-8", "surrogatepass"))
 
 
-# -- the fused load: records on the tree ------------------------------------------------------
+# -- the fused load: records read in one pass or walked on the tree ---------------------------
 
 class Address(Schema):
     city = f.Str(required=True)
