@@ -40,8 +40,8 @@ public:
     bool key(const char*& key, uint32_t& n) noexcept;
     // After an object's value: 1 past a comma and the next key's quote, 0 past the closing
     // brace, -1 for malformed text. After an array's item: the same with its bracket.
-    int next_pair() noexcept;
-    int next_item_in_array() noexcept;
+    int next_pair() noexcept { return next_in<'}'>(); }
+    int next_item_in_array() noexcept { return next_in<']'>(); }
     // A value that is no container, or any value as a tree in the arena.
     bool scalar(JsonValue& out) noexcept;
     bool tree(JsonValue& out) noexcept { return value(out); }
@@ -105,6 +105,8 @@ private:
         p_ = p + 1;
         return true;
     }
+    template <uint8_t Close>
+    int next_in() noexcept;
     bool short_plain(const char*& out, uint32_t& n) noexcept;
     bool string_node(JsonValue& out) noexcept;
     bool literal(const char* word, size_t n) noexcept;

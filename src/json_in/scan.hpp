@@ -111,34 +111,22 @@ inline bool Parser::key(const char*& key, uint32_t& n) noexcept {
     return (short_plain(key, n) || string(key, n)) && separator(':') && p_ < end_;
 }
 
-inline int Parser::next_pair() noexcept {
-    if (comma_then_key()) return 1;
+template <uint8_t Close>
+inline int Parser::next_in() noexcept {
+    constexpr bool object = Close == '}';
+    if (object ? comma_then_key() : comma_then_value()) return 1;
     skip_ws();
     if (p_ >= end_) return -1;
     const uint8_t c = *p_++;
-    if (c == '}') {
+    if (c == Close) {
         --depth_;
         return 0;
     }
     if (c != ',') return -1;
     skip_ws();
-    if (p_ >= end_ || *p_ != '"') return -1;
-    ++p_;
+    if (p_ >= end_ || (object && *p_ != '"')) return -1;
+    p_ += object;
     return 1;
-}
-
-inline int Parser::next_item_in_array() noexcept {
-    if (comma_then_value()) return 1;
-    skip_ws();
-    if (p_ >= end_) return -1;
-    const uint8_t c = *p_++;
-    if (c == ']') {
-        --depth_;
-        return 0;
-    }
-    if (c != ',') return -1;
-    skip_ws();
-    return p_ < end_ ? 1 : -1;
 }
 
 inline bool Parser::scalar(JsonValue& out) noexcept {
