@@ -160,7 +160,7 @@ class Leaf(Schema):  # loads with no host code: read in one pass inside another 
 class Top(Schema):  # host code before and after the one-pass fields, in field order
     first = f.Function(deserialize=lambda v: CALLS.append(v) or v)
     leaf = f.Nested(Leaf)
-    leaves = f.List(f.Nested(Leaf))
+    leaves = f.List(f.Nested(Leaf, allow_none=True))
     group = f.Nested(Leaf, many=True)
     last = f.Function(deserialize=lambda v: CALLS.append(v) or v)
 
@@ -183,6 +183,7 @@ def _calls(load):
     ('{"leaves": [{"n": 1}, null], "first": 1}', False), ('{"leaf": {"n": 1, "on": "yes"}}', False),
     ('{"leaf": [], "first": 1}', False), ('{"zz": {"a": [1, {"b": 2}]}, "leaf": {"n": 1, "q": [1]}}', False),
     ('{"first": 1, "leaf": {"n": 1,}}', False), ('{"first": 1, "leaf": {"n": 1}} x', False),
+    ('{\n "leaf": {\n  "n": 1,\n  "rings": [\n   [1.5,\n    2.5]\n  ]\n },\n "first": 1\n}', True),
 ])
 def test_one_pass_read(doc, fast):
     many = doc.startswith("[")
