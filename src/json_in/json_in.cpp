@@ -114,8 +114,7 @@ PyObject* run_many_streamed(const load::LoadSerializer& s, const Ctx& ctx, Parse
         }
         if (!record) {
             JsonValue item;
-            if (step == Parser::Step::Item && !parser.tree(item))
-                step = parser.out_of_memory() ? Parser::Step::NoMemory : Parser::Step::Refused;
+            if (step == Parser::Step::Item) step = parser.item_tree(item);
             switch (step) {
                 case Parser::Step::Item:
                     break;

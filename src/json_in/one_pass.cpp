@@ -11,15 +11,6 @@ using load::LoadElement;
 using load::LoadSerializer;
 using load::Partial;
 
-namespace {
-
-// scalar_to_py, with a float (a coordinate list's every item) made without its call.
-inline PyObject* made_scalar(Walk& walk, const JsonValue& node) noexcept {
-    return node.kind == JsonKind::Float ? PyFloat_FromDouble(node.number) : scalar_to_py(walk, node);
-}
-
-}  // namespace
-
 // A record's slots, released however its read ends: what they made has been stored in
 // the record by then, or is dropped. Which slots hold a value: the first 64 in `low`,
 // any others in the pass's stack from `seen_base`.
@@ -29,6 +20,7 @@ struct SlotsHeld {
     uint64_t low = 0;
 
     uint64_t& word(size_t s) noexcept { return s < 64 ? low : pass.seen_[seen_base + (s >> 6) - 1]; }
+    bool has(size_t s) noexcept { return word(s) >> (s & 63) & 1; }
     void release(uint64_t bits, size_t first) noexcept {
         for (; bits; bits &= bits - 1) Py_XDECREF(pass.entries_[base + first + std::countr_zero(bits)].made);
     }
@@ -83,7 +75,7 @@ bool OnePass::leave(bool top, JsonValue& node) noexcept {
             if (!parser_.scalar(node)) return decline();
             if (row.read == Read::Scalar ? takes_direct(row.direct, node) : node.kind == JsonKind::Bool) {
                 const load::LoadElement& e = *row.element;
-                made = row.read == Read::Scalar ? made_scalar(walk_, node)
+                made = row.read == Read::Scalar ? scalar_to_py(walk_, node)
                                                 : Py_NewRef(node.boolean ? e.on_true : e.on_false);
                 return made != nullptr;
             }
@@ -121,7 +113,7 @@ PyObject* OnePass::list(const LoadElement& e, Read items, const Partial& partial
                 const uint8_t c = parser_.peek();
                 JsonValue node;
                 if (c == '{' || c == '[' || !parser_.scalar(node)) return decline();
-                if (takes_direct(direct, node)) return (item = made_scalar(walk_, node)) != nullptr;
+                if (takes_direct(direct, node)) return (item = scalar_to_py(walk_, node)) != nullptr;
                 return node.kind == JsonKind::Null && e.items_nullable ? (item = Py_NewRef(Py_None), true) : decline();
             });
         }
@@ -232,14 +224,12 @@ PyObject* OnePass::record(const LoadSerializer& plan, const Partial& partial, bo
     if (document && !parser_.at_end()) return decline();
     struct PassSlots {
         const Entry* entries;
-        uint64_t low;
-        const uint64_t* high;
-        bool seen(int32_t s) const noexcept { return (s < 64 ? low : high[(s >> 6) - 1]) >> (s & 63) & 1; }
+        SlotsHeld& held;
+        bool seen(int32_t s) const noexcept { return held.has(static_cast<size_t>(s)); }
         PyObject* made(int32_t s) const noexcept { return entries[s].made; }
         const JsonValue& node(int32_t s) const noexcept { return entries[s].node; }
     };
-    return build_record(walk_, plan, index,
-                        PassSlots{entries_.data() + held.base, held.low, seen_.data() + held.seen_base}, partial);
+    return build_record(walk_, plan, index, PassSlots{entries_.data() + held.base, held}, partial);
 }
 
 }  // namespace corvane::json_in

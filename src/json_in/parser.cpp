@@ -843,8 +843,7 @@ Parser::Step Parser::begin_item() noexcept {
 
 Parser::Step Parser::next_item(JsonValue& item) noexcept {
     const Step step = begin_item();
-    if (step != Step::Item || value(item)) return step;
-    return oom_ ? Step::NoMemory : Step::Refused;
+    return step == Step::Item ? item_tree(item) : step;
 }
 
 
@@ -867,11 +866,6 @@ ParseResult Parser::check_rest() noexcept {
                 return ParseResult::NoMemory;
         }
     }
-}
-
-ParseResult parse_document(const char* text, size_t size, Document& doc) noexcept {
-    Parser parser(text, size, doc.arena);
-    return parser.document(doc.root);
 }
 
 }  // namespace corvane::json_in

@@ -13,7 +13,9 @@ public:
     Parser(const Parser&) = delete;
     Parser& operator=(const Parser&) = delete;
 
-    // The whole input as one document.
+    // The whole input as one document, under the parse contract: the JSON grammar plus
+    // NaN, Infinity and -Infinity; integers of at most 18 digits; strict UTF-8; at most
+    // 200 levels of nesting. Refused covers every document outside that contract.
     ParseResult document(JsonValue& root) noexcept;
 
     // A root array, item by item: open_array() is false when the input does not start
@@ -33,9 +35,9 @@ public:
     uint8_t peek() const noexcept { return p_ < end_ ? *p_ : 0; }
     void skip_space() noexcept { skip_ws(); }
     // At '{': past it, and unless it closes at once (`empty`), past the first key's quote.
-    bool open_object(bool& empty) noexcept;
+    bool open_object(bool& empty) noexcept { return open_in<'}'>(empty); }
     // At '[': past it and any whitespace; `empty` when it closes at once.
-    bool open_array(bool& empty) noexcept;
+    bool open_array(bool& empty) noexcept { return open_in<']'>(empty); }
     // Past a key's opening quote: reads the key and its colon, leaving p_ at the value.
     bool key(const char*& key, uint32_t& n) noexcept;
     // After an object's value: 1 past a comma and the next key's quote, 0 past the closing
@@ -65,6 +67,10 @@ public:
     // The start of a root array's next item, as next_item() would read it: Item leaves
     // p_ at the item's first byte.
     Step begin_item() noexcept;
+    // After begin_item(): the item at p_ as a tree.
+    Step item_tree(JsonValue& item) noexcept {
+        return value(item) ? Step::Item : oom_ ? Step::NoMemory : Step::Refused;
+    }
 
 private:
     void skip_ws() noexcept {
@@ -105,6 +111,9 @@ private:
         p_ = p + 1;
         return true;
     }
+    // The two kinds of container, opened and stepped through alike.
+    template <uint8_t Close>
+    bool open_in(bool& empty) noexcept;
     template <uint8_t Close>
     int next_in() noexcept;
     bool short_plain(const char*& out, uint32_t& n) noexcept;

@@ -82,28 +82,21 @@ inline bool Parser::string_node(JsonValue& out) noexcept {
     return short_plain(out.str, out.size) || value_string(out);
 }
 
-inline bool Parser::open_object(bool& empty) noexcept {
+template <uint8_t Close>
+inline bool Parser::open_in(bool& empty) noexcept {
+    constexpr bool object = Close == '}';
     if (!enter()) return false;
     ++p_;
     skip_ws();
     if (p_ >= end_) return false;
-    empty = *p_ == '}';
-    if (!empty && *p_ != '"') return false;
-    ++p_;
-    if (empty) --depth_;
-    return true;
-}
-
-inline bool Parser::open_array(bool& empty) noexcept {
-    if (!enter()) return false;
-    ++p_;
-    skip_ws();
-    if (p_ >= end_) return false;
-    empty = *p_ == ']';
+    empty = *p_ == Close;
     if (empty) {
         ++p_;
         --depth_;
+        return true;
     }
+    if (object && *p_ != '"') return false;
+    p_ += object;
     return true;
 }
 

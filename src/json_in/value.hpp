@@ -98,11 +98,6 @@ struct Document {
 
 enum class ParseResult : uint8_t { Ok, Refused, NoMemory };
 
-// Parses the whole of `text` (UTF-8) under the parse contract: the JSON grammar plus
-// NaN, Infinity and -Infinity; integers of at most 18 digits; strict UTF-8; at most
-// 200 levels of nesting. Refused covers every document outside that contract.
-ParseResult parse_document(const char* text, size_t size, Document& doc) noexcept;
-
 inline constexpr int kMaxDepth = 200;
 
 // The Python value json.loads gives for the subtree: a new reference, or nullptr with
