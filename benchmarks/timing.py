@@ -20,8 +20,9 @@ def best_times(contenders, repeat, collector=False, clock=time.perf_counter):
     run(orjson.loads) of the same text) would find the processor's caches warm where
     its neighbours do not. Each call starts from a collected heap, so none inherits the
     collector counts of the one before; without `collector` the collector stays off
-    during the calls, as timeit keeps it. Freeing a result is left out of its time: it
-    is the same work for every contender.
+    during the calls, as timeit keeps it. Freeing a result is left out of its time, so
+    what is compared is the making of results; freeing is not always the same work (a
+    result that shares repeated objects has fewer to free).
     `clock=time.process_time` counts only this process's CPU time, which leaves out the
     time other processes hold the cores of a crowded machine."""
     contenders = list(contenders)
